@@ -1,0 +1,1 @@
+#include "answeringpass.h"

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "pagetext/browserpane.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <stop_token>
+
+class QThread;
+
+namespace Quillory {
+
+class PageDownloader;
+
+// One answering pass on the asynchronous engine: read the URL; on a trial item page read the document
+// text and the links in one go, cut the question attribute, look it up on the product page in a worker
+// thread, then hand the answer to the window and write it into the page it was read from.
+// One pass at a time: a request that arrives during a pass is remembered once and run after it.
+class AnsweringPass final : public QObject
+{
+    Q_OBJECT
+
+public:
+    AnsweringPass(BrowserPane &pane, const PageDownloader &downloader, QObject *parent = nullptr);
+    ~AnsweringPass() override;
+
+    bool isRunning() const { return m_running; }
+
+    // Starts a pass, or, while one runs, makes sure exactly one more follows it.
+    void request();
+    // Forgets a pass that `request` put off; the one under way runs to its end.
+    void dropQueued() { m_queued = false; }
+
+    // Which elements the document text is built from. The root element's part holds the first
+    // occurrence of every marker the whole text holds, so the default reads only that.
+    void setElementScope(ElementScope scope) { m_scope = scope; }
+
+    // How long the product page took to download in the last pass that made one (0 when none).
+    qint64 lastDownloadMs() const { return m_lastDownloadMs; }
+
+Q_SIGNALS:
+    void started();
+    void answerReady(const QString &answer);
+    void finished();
+
+private:
+    void run();
+    void answerFromPage(const PageSnapshot &page);
+    void lookUpInWorker(const QString &productUrl, const QString &attribute, const QString &documentToken);
+    void deliver(const QString &answer, const QString &documentToken);
+    void finish();
+    void stopWorker();
+
+    BrowserPane &m_pane;
+    const PageDownloader &m_downloader;
+    ElementScope m_scope = ElementScope::RootOnly;
+    bool m_running = false;
+    bool m_queued = false;
+    qint64 m_lastDownloadMs = 0;
+    QThread *m_worker = nullptr;
+    std::stop_source m_stop;
+};
+
+} // namespace Quillory

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+#include <stop_token>
+
+namespace Quillory {
+
+class PageDownloader;
+
+namespace LookupText {
+inline const QString tableMiss = QStringLiteral("未找到答案，淘宝太会藏了！！");
+inline const QString noTable = QStringLiteral("未找到答案,不被淘宝藏到哪里去了！！");
+} // namespace LookupText
+
+// Finds the value a product page gives for the attribute named in `chazhaosx`: first in the attribute
+// list, and only when the name is not there at all in the packaging-and-parameters table. On return
+// `chazhaosx` holds the decoded answer, which is also the result: the value, the name itself when its
+// value could not be cut, or one of the two not-found texts. Never fails.
+QString lookUpAttribute(const QString &pageText, QString &chazhaosx);
+
+// Downloads the product page at `chazhaowz` through `Inet1` and looks the attribute up in it. A failed
+// download is an empty page. Blocks until the download has ended: call it off the user-interface thread.
+QString chasuxing(const PageDownloader &Inet1, const QString &chazhaowz, QString &chazhaosx,
+                  std::stop_token stop = {});
+
+} // namespace Quillory

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "pagetext/browserpane.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// The rules of one answering pass that work on plain text, apart from the browser and the network.
+namespace Quillory {
+
+// True when `url` holds the trial item-page prefix anywhere, compared exactly.
+bool isTrialItemPage(const QString &url);
+
+// The href of the last link whose text is exactly "找答案"; "" when none matches. A link whose text
+// could not be read counts as a match; a match whose href could not be read keeps the earlier one.
+QString answerPageLink(const std::optional<QList<PageLink>> &links);
+
+struct QuestionCut
+{
+    bool needsLookup = false; // false: `answerText` is already the answer ("试用报告")
+    QString answerText;       // the question attribute, or what a failed cut left in it
+};
+
+// Cuts the question section ("属性描述" up to the first "找答案") out of the document text and the
+// attribute (between "<EM>" and "</EM>") out of that section.
+QuestionCut cutQuestion(const QString &documentText);
+
+} // namespace Quillory

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+namespace Quillory {
+
+// One link of the shown document: its text and its target as an absolute URL.
+// An empty optional is a read that failed.
+struct PageLink
+{
+    std::optional<QString> text;
+    std::optional<QString> href;
+};
+
+enum class ElementPart
+{
+    InnerHtml, // markup with element names as tagName gives them ("<EM>" for an em element)
+    InnerText,
+};
+
+enum class ElementScope
+{
+    AllElements, // every element in document order, an enclosing element before those inside it
+    RootOnly,    // the root element alone: its part holds every marker the whole text holds
+};
+
+struct PageReadRequest
+{
+    std::optional<ElementPart> part; // no part: the elements are not read
+    ElementScope scope = ElementScope::AllElements;
+    bool withLinks = false;
+};
+
+// What one read of the shown document returned.
+struct PageSnapshot
+{
+    bool hasDocument = false;
+    QList<std::optional<QString>> elementParts; // empty optional: that element's part could not be read
+    std::optional<QList<PageLink>> links;       // empty optional: the link list could not be read
+    QString documentToken;                      // names the document that was read, for writing back to it
+};
+
+// The operations the page-text and answer layers perform on the window's browser pane. The window
+// implements it on the browser engine; tests implement it on plain data. Reads are asynchronous: the
+// callback runs later on the calling thread, and never once `context` has been destroyed.
+class BrowserPane
+{
+public:
+    virtual ~BrowserPane() = default;
+
+    virtual QString currentUrl() const = 0;
+    virtual void navigate(const QUrl &url) = 0;
+    virtual void readPage(const PageReadRequest &request, QObject *context,
+                          std::function<void(const PageSnapshot &)> done) = 0;
+    // Sets the value of the first element named `fieldName`, as typing would, but only while the pane
+    // still shows the document that `documentToken` names. `done` gets whether a field was written.
+    virtual void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                            QObject *context, std::function<void(bool written)> done) = 0;
+};
+
+} // namespace Quillory

@@ -1,0 +1,1 @@
+#include "textrules.h"
