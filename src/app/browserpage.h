@@ -1,0 +1,46 @@
+#pragma once
+
+#include "pagetext/browserpane.h"
+
+#include <QVariant>
+#include <QWebEnginePage>
+
+#include <functional>
+
+class QWebEngineNewWindowRequest;
+
+namespace Quillory {
+
+// The page shown in the window's browser pane. It owns every script the window runs in a page and
+// runs them all in the application's own script world.
+class BrowserPage final : public QWebEnginePage, public BrowserPane
+{
+    Q_OBJECT
+
+public:
+    explicit BrowserPage(QWebEngineProfile *profile, QObject *parent = nullptr);
+
+    // A script whose answer has not come back by then is taken as a failed read, so no caller waits
+    // forever on a page that went away under it.
+    static constexpr int scriptAnswerTimeoutMs = 30000;
+
+    // BrowserPane
+    QString currentUrl() const override;
+    void navigate(const QUrl &url) override;
+    void readPage(const PageReadRequest &request, QObject *context,
+                  std::function<void(const PageSnapshot &)> done) override;
+    void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                    QObject *context, std::function<void(bool written)> done) override;
+
+    // The link target of the focused element of the top-level document, "" when it has none.
+    void readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done);
+
+Q_SIGNALS:
+    // The page asked for a new window; the request itself has been refused.
+    void newWindowRefused();
+
+private:
+    void runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done);
+};
+
+} // namespace Quillory

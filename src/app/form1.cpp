@@ -1,0 +1,240 @@
+#include "form1.h"
+
+#include "answer/answeringpass.h"
+#include "answer/passrules.h"
+#include "answer/trialsite.h"
+#include "browserpage.h"
+#include "launcher.h"
+#include "twips.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
+
+using namespace Qt::StringLiterals;
+
+namespace Quillory {
+
+const QString Form1::promotionalLink =
+    u"http://s.click.taobao.com/t?e=zGU34CA7K%2BPkqB04MQzdgG%2FQuillory2.3%2BStart%3D"_s;
+const QString Form1::publisherSite = u"http://www.quillory.org/"_s;
+
+namespace {
+
+// The pane's place below the strip of controls, and the room the frame leaves around it, in twips.
+constexpr float paneTop = 600;
+constexpr float paneWidthAllowance = 100;
+constexpr float paneHeightAllowance = 1100;
+
+// Keeps a login across restarts: the pane's cookies, session cookies included, live on disk.
+std::unique_ptr<QWebEngineProfile> makePersistentProfile()
+{
+    auto profile = std::make_unique<QWebEngineProfile>(u"Quillory"_s);
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    return profile;
+}
+
+template <typename Control>
+Control *placeControl(Control *control, const char *name, QRect twips)
+{
+    control->setObjectName(QLatin1StringView(name));
+    control->setGeometry(Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height()));
+    return control;
+}
+
+} // namespace
+
+QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
+{
+    QRectF pane = currentTwips;
+    pane.moveTo(0, paneTop);
+    const float width = float(outerTwips.width()) - paneWidthAllowance;
+    const float height = float(outerTwips.height()) - paneHeightAllowance;
+    if (width >= 0)
+        pane.setWidth(width);
+    if (height >= 0)
+        pane.setHeight(height);
+    return pane;
+}
+
+Form1::Form1(QWidget *parent) : QWidget(parent), m_profile(makePersistentProfile())
+{
+    setObjectName(u"Form1"_s);
+    setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);
+    setWindowIcon(QIcon(u":/quillory/quillory.png"_s));
+    resize(Twips::toPixels(13980), Twips::toPixels(9285));
+    createControls();
+    setTabOrder();
+    m_pass = std::make_unique<AnsweringPass>(*m_page, Inet1);
+    connectHandlers();
+}
+
+Form1::~Form1()
+{
+    // The pass holds the page and may have a download under way; the page must go before its profile.
+    m_pass.reset();
+    delete WebBrowser1;
+    WebBrowser1 = nullptr;
+}
+
+void Form1::createControls()
+{
+    Command_dati = placeControl(new QPushButton(u"答题(&z)"_s, this), "Command_dati", {120, 120, 855, 375});
+    Command2 = placeControl(new QPushButton(u"后退(&x)"_s, this), "Command2", {1200, 120, 975, 375});
+    Command1 = placeControl(new QPushButton(u"查看答案(&c)"_s, this), "Command1", {2400, 120, 1215, 375});
+    // Only as wide as its box: its own caption is cut off, the label beside it names the mode.
+    Check1 = placeControl(new QCheckBox(u"Check1"_s, this), "Check1", {3840, 240, 255, 255});
+    Label1 = placeControl(new QLabel(u"自动答题（网速要给力啊）"_s, this), "Label1", {4200, 240, 3615, 255});
+    Text1 = placeControl(new QLineEdit(u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s, this), "Text1",
+                         {6480, 120, 5535, 375});
+    Text1->setCursorPosition(0);
+    Command3 = placeControl(new QPushButton(u"by:tovrin"_s, this), "Command3", {12240, 120, 1455, 375});
+
+    WebBrowser1 = placeControl(new QWebEngineView(this), "WebBrowser1", {0, 600, 13935, 8655});
+    m_paneTwips = QRectF(0, 600, 13935, 8655);
+    m_page = new BrowserPage(m_profile.get(), WebBrowser1);
+    WebBrowser1->setPage(m_page);
+
+    for (QPushButton *button : {Command_dati, Command2, Command1, Command3}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    addShiftedAccessKey(Command_dati, Qt::Key_Z);
+    addShiftedAccessKey(Command2, Qt::Key_X);
+    addShiftedAccessKey(Command1, Qt::Key_C);
+
+    Timer1 = new IntervalTimer(this);
+    Timer1->setObjectName(u"Timer1"_s);
+}
+
+void Form1::setTabOrder()
+{
+    const QList<QWidget *> order{WebBrowser1, Command_dati, Text1, Command1, Command2, Check1, Command3};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// The mnemonic takes Alt+letter; the letter typed in upper case (Shift held) clicks the button too.
+void Form1::addShiftedAccessKey(QPushButton *button, Qt::Key key)
+{
+    auto *shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | key), this);
+    connect(shortcut, &QShortcut::activated, button, [button] {
+        if (button->isEnabled())
+            button->animateClick();
+    });
+}
+
+void Form1::connectHandlers()
+{
+    connect(Command_dati, &QPushButton::clicked, this, &Form1::Command_dati_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
+    connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
+    connect(Timer1, &IntervalTimer::tick, this, &Form1::Timer1_Timer);
+    connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
+
+    connect(m_pass.get(), &AnsweringPass::started, Command_dati, [this] { Command_dati->setEnabled(false); });
+    connect(m_pass.get(), &AnsweringPass::answerReady, Text1, &QLineEdit::setText);
+    connect(m_pass.get(), &AnsweringPass::finished, Command_dati, [this] { Command_dati->setEnabled(true); });
+}
+
+void Form1::Form_Load()
+{
+    openweb(promotionalLink);
+    m_page->navigate(QUrl(TrialSite::homePage));
+}
+
+void Form1::Form_Resize()
+{
+    const QSize outer = frameGeometry().size();
+    m_paneTwips = browserPaneLayout(QSizeF(Twips::fromPixels(outer.width()), Twips::fromPixels(outer.height())),
+                                    m_paneTwips);
+    WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
+                             Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
+}
+
+void Form1::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    Form_Resize();
+}
+
+// The frame can settle after the first resize (the window manager adds its decorations then).
+void Form1::moveEvent(QMoveEvent *event)
+{
+    QWidget::moveEvent(event);
+    Form_Resize();
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    Form_Resize();
+    WebBrowser1->setFocus(Qt::OtherFocusReason);
+}
+
+void Form1::Command_dati_Click()
+{
+    dati();
+}
+
+void Form1::Timer1_Timer()
+{
+    dati();
+}
+
+void Form1::dati()
+{
+    m_pass->request();
+}
+
+void Form1::Check1_Click()
+{
+    switch (Check1->checkState()) {
+    case Qt::Unchecked:
+        Timer1->setInterval(0);
+        m_pass->dropQueued();
+        break;
+    case Qt::Checked:
+        Timer1->setInterval(autoAnswerIntervalMs);
+        break;
+    case Qt::PartiallyChecked:
+        break;
+    }
+}
+
+void Form1::Command1_Click()
+{
+    if (!isTrialItemPage(m_page->currentUrl()))
+        return;
+    m_page->readPage({.part = std::nullopt, .scope = ElementScope::AllElements, .withLinks = true}, this,
+                     [](const PageSnapshot &page) { openweb(answerPageLink(page.links)); });
+}
+
+void Form1::Command2_Click()
+{
+    m_page->triggerAction(QWebEnginePage::Back);
+}
+
+void Form1::Command3_Click()
+{
+    openweb(publisherSite);
+}
+
+// The new window is already refused. The pane goes to the link that has the focus, if any: the link
+// the user activated. Only web links are followed; the page cannot send the pane to a local file.
+void Form1::WebBrowser1_NewWindow2()
+{
+    m_page->readFocusedLinkTarget(this, [this](const QString &href) {
+        const QUrl target(href);
+        if (isWebUrl(target))
+            m_page->navigate(target);
+    });
+}
+
+} // namespace Quillory

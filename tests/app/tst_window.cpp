@@ -1,0 +1,336 @@
+#include "app/browserpage.h"
+#include "app/form1.h"
+#include "app/launcher.h"
+#include "answer/trialsite.h"
+#include "browsertest.h"
+#include "httpfixture.h"
+#include "launchrecorder.h"
+#include "pagetext/documenttext.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QWebEngineView>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+
+namespace {
+
+QString readDocumentText(BrowserPage &page, bool markup)
+{
+    QString text;
+    bool done = false;
+    QObject context;
+    auto receive = [&](const QString &result) {
+        text = result;
+        done = true;
+    };
+    if (markup)
+        getWebHtml(page, &context, receive);
+    else
+        getWebContent(page, &context, receive);
+    (void)QTest::qWaitFor([&] { return done; }, 20000);
+    return text;
+}
+
+} // namespace
+
+class WindowTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void controls_data();
+    void controls();
+    void checkBoxCaptionIsCutOff();
+    void tabOrderStartsInThePane();
+    void accessKeysClickTheirButtons_data();
+    void accessKeysClickTheirButtons();
+    void startUpHandsOutPromotionalLinkFirst();
+    void layoutRule_data();
+    void layoutRule();
+    void paneFollowsOuterSize();
+    void openwebOpensOnlyWebUrls_data();
+    void openwebOpensOnlyWebUrls();
+
+    void documentText_data();
+    void documentText();
+    void documentMarkupMatchesEngine();
+    void documentTextWithoutPage();
+
+private:
+    std::unique_ptr<Form1> m_window;
+};
+
+void WindowTest::init()
+{
+    m_window = std::make_unique<Form1>();
+}
+
+void WindowTest::cleanup()
+{
+    m_window.reset();
+}
+
+void WindowTest::controls_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("answer button") << u"Command_dati"_s << QRect(120, 120, 855, 375) << u"答题(&z)"_s;
+    QTest::newRow("back button") << u"Command2"_s << QRect(1200, 120, 975, 375) << u"后退(&x)"_s;
+    QTest::newRow("answer page button") << u"Command1"_s << QRect(2400, 120, 1215, 375) << u"查看答案(&c)"_s;
+    QTest::newRow("auto-answer box") << u"Check1"_s << QRect(3840, 240, 255, 255) << u"Check1"_s;
+    QTest::newRow("auto-answer label") << u"Label1"_s << QRect(4200, 240, 3615, 255)
+                                       << u"自动答题（网速要给力啊）"_s;
+    QTest::newRow("answer box") << u"Text1"_s << QRect(6480, 120, 5535, 375)
+                                << u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s;
+    QTest::newRow("by-line button") << u"Command3"_s << QRect(12240, 120, 1455, 375) << u"by:tovrin"_s;
+}
+
+void WindowTest::controls()
+{
+    QFETCH(QString, name);
+    QFETCH(QRect, twips);
+    QFETCH(QString, text);
+
+    QCOMPARE(m_window->windowTitle(), u"Quillory（自动答题）2.3 by:tovrin"_s);
+    QCOMPARE(m_window->size(), QSize(932, 619)); // 13980 x 9285 twips
+    QVERIFY(!m_window->windowIcon().isNull());
+
+    auto *control = m_window->findChild<QWidget *>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    if (auto *button = qobject_cast<QAbstractButton *>(control))
+        QCOMPARE(button->text(), text);
+    else if (auto *label = qobject_cast<QLabel *>(control))
+        QCOMPARE(label->text(), text);
+    else if (auto *edit = qobject_cast<QLineEdit *>(control))
+        QCOMPARE(edit->text(), text);
+    else
+        QFAIL("unexpected kind of control");
+    QVERIFY(control->isEnabled());
+    QVERIFY(control->toolTip().isEmpty());
+    QVERIFY(!m_window->Check1->isChecked());
+    QCOMPARE(m_window->Timer1->interval(), 0);
+    QVERIFY(!m_window->Timer1->isTicking());
+}
+
+void WindowTest::checkBoxCaptionIsCutOff()
+{
+    QVERIFY(m_window->Check1->width() < m_window->Check1->sizeHint().width());
+}
+
+void WindowTest::tabOrderStartsInThePane()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QTRY_VERIFY(m_window->WebBrowser1->hasFocus() ||
+                (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+
+    const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1, m_window->Command1,
+                                    m_window->Command2,     m_window->Check1, m_window->Command3};
+    for (QWidget *next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTRY_COMPARE(QApplication::focusWidget(), next);
+    }
+}
+
+void WindowTest::accessKeysClickTheirButtons_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("shifted");
+    QTest::addColumn<QString>("button");
+
+    QTest::newRow("Alt+z answers") << int(Qt::Key_Z) << false << u"Command_dati"_s;
+    QTest::newRow("Alt+Z answers") << int(Qt::Key_Z) << true << u"Command_dati"_s;
+    QTest::newRow("Alt+x goes back") << int(Qt::Key_X) << false << u"Command2"_s;
+    QTest::newRow("Alt+X goes back") << int(Qt::Key_X) << true << u"Command2"_s;
+    QTest::newRow("Alt+c shows the answer page") << int(Qt::Key_C) << false << u"Command1"_s;
+    QTest::newRow("Alt+C shows the answer page") << int(Qt::Key_C) << true << u"Command1"_s;
+}
+
+void WindowTest::accessKeysClickTheirButtons()
+{
+    QFETCH(int, key);
+    QFETCH(bool, shifted);
+    QFETCH(QString, button);
+
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    m_window->Text1->setFocus();
+    QList<std::pair<QString, QSignalSpy *>> spies;
+    for (QPushButton *each : m_window->findChildren<QPushButton *>())
+        spies.append({each->objectName(), new QSignalSpy(each, &QPushButton::clicked)});
+
+    const Qt::KeyboardModifiers modifiers = shifted ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier;
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key), modifiers);
+
+    for (const auto &[name, spy] : spies) {
+        if (name == button)
+            QTRY_COMPARE(spy->count(), 1);
+        else
+            QCOMPARE(spy->count(), 0);
+    }
+    for (const auto &[name, spy] : spies)
+        delete spy;
+}
+
+void WindowTest::startUpHandsOutPromotionalLinkFirst()
+{
+    LaunchRecorder launcher;
+    QUrl paneUrlAtLaunch(u"unset"_s);
+    launcher.onLaunch = [&](const QUrl &) { paneUrlAtLaunch = m_window->page()->requestedUrl(); };
+
+    m_window->Form_Load();
+
+    QCOMPARE(launcher.launched, QList<QUrl>{QUrl(Form1::promotionalLink)});
+    QVERIFY(Form1::promotionalLink.startsWith(u"http://s.click.taobao.com/t?e="_s));
+    QVERIFY(paneUrlAtLaunch.isEmpty());
+    QCOMPARE(m_window->page()->requestedUrl(), QUrl(u"http://try.taobao.com/"_s));
+    QVERIFY(!m_window->isVisible());
+}
+
+void WindowTest::layoutRule_data()
+{
+    QTest::addColumn<QSizeF>("outer");
+    QTest::addColumn<QRectF>("current");
+    QTest::addColumn<QRectF>("expected");
+
+    const QRectF stored(0, 600, 13935, 8655);
+    QTest::newRow("15000 x 10000") << QSizeF(15000, 10000) << stored << QRectF(0, 600, 14900, 8900);
+    QTest::newRow("exactly 1100 high") << QSizeF(15000, 1100) << stored << QRectF(0, 600, 14900, 0);
+    QTest::newRow("under 1100 high keeps the height")
+        << QSizeF(15000, 1000) << stored << QRectF(0, 600, 14900, 8655);
+    QTest::newRow("under 100 wide keeps the width") << QSizeF(90, 5000) << stored << QRectF(0, 600, 13935, 3900);
+    QTest::newRow("moved pane comes back") << QSizeF(3000, 3000) << QRectF(45, 7, 10, 10)
+                                           << QRectF(0, 600, 2900, 1900);
+}
+
+void WindowTest::layoutRule()
+{
+    QFETCH(QSizeF, outer);
+    QFETCH(QRectF, current);
+    QFETCH(QRectF, expected);
+    QCOMPARE(browserPaneLayout(outer, current), expected);
+}
+
+void WindowTest::paneFollowsOuterSize()
+{
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->resize(1000, 667);
+    const auto expectPane = [&] {
+        const QSize outer = m_window->frameGeometry().size();
+        return QRect(0, 40, qRound((outer.width() * 15 - 100) / 15.0), qRound((outer.height() * 15 - 1100) / 15.0));
+    };
+    QTRY_COMPARE(m_window->WebBrowser1->geometry(), expectPane());
+
+    // Too low for the pane: its height stays, the rest of the rule still applies.
+    const int heightBefore = m_window->WebBrowser1->height();
+    m_window->resize(500, 50);
+    QTRY_COMPARE(m_window->WebBrowser1->width(), expectPane().width());
+    QCOMPARE(m_window->WebBrowser1->height(), heightBefore);
+    QCOMPARE(m_window->WebBrowser1->pos(), QPoint(0, 40));
+}
+
+void WindowTest::openwebOpensOnlyWebUrls_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("http") << u"http://try.taobao.com/item.htm?id=1"_s << true;
+    QTest::newRow("https") << u"https://item.taobao.com/item.htm?id=2"_s << true;
+    QTest::newRow("scheme in capitals") << u"HTTP://WWW.QUILLORY.ORG/"_s << true;
+    QTest::newRow("empty") << QString() << false;
+    QTest::newRow("file") << u"file:///etc/passwd"_s << false;
+    QTest::newRow("javascript") << u"javascript:alert(1)"_s << false;
+    QTest::newRow("data") << u"data:text/html,<b>x</b>"_s << false;
+    QTest::newRow("ftp") << u"ftp://example.org/x"_s << false;
+    QTest::newRow("relative") << u"/item.htm?id=1"_s << false;
+    QTest::newRow("http without host") << u"http:///etc/passwd"_s << false;
+    QTest::newRow("not a url") << u"找答案"_s << false;
+}
+
+void WindowTest::openwebOpensOnlyWebUrls()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, opens);
+
+    LaunchRecorder launcher;
+    openweb(url);
+    QCOMPARE(launcher.launched.size(), opens ? 1 : 0);
+    if (opens)
+        QCOMPARE(launcher.launched.first(), QUrl(url));
+}
+
+void WindowTest::documentText_data()
+{
+    QTest::addColumn<QByteArray>("page");
+    QTest::addColumn<QString>("markup");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("nested parts repeat")
+        << QByteArray("<html><head></head><body><div id=\"a\">1<em>x</em></div></body></html>")
+        << u"\r<HEAD></HEAD><BODY><DIV id=\"a\">1<EM>x</EM></DIV></BODY>\r\r<DIV id=\"a\">1<EM>x</EM></DIV>"
+           u"\r1<EM>x</EM>\rx"_s
+        << u"\r1x\r\r1x\r1x\rx"_s;
+    QTest::newRow("entities and void elements")
+        << QByteArray("<html><head></head><body><p title='a&quot;b'>&lt;&amp;&nbsp;<br>z</p></body></html>")
+        << u"\r<HEAD></HEAD><BODY><P title=\"a&quot;b\">&lt;&amp;&nbsp;<BR>z</P></BODY>\r\r<P title=\"a&quot;b\">"
+           u"&lt;&amp;&nbsp;<BR>z</P>\r&lt;&amp;&nbsp;<BR>z\r"_s
+        << u"\r<&\u00a0\nz\r\r<&\u00a0\nz\r<&\u00a0\nz\r"_s;
+}
+
+void WindowTest::documentText()
+{
+    QFETCH(QByteArray, page);
+    QFETCH(QString, markup);
+    QFETCH(QString, text);
+
+    HttpFixture server([&](const HttpRequest &) { return HttpReply::html(page, "utf-8"); });
+    QVERIFY(server.start());
+    QVERIFY(loadAndWait(*m_window->page(), server.url(u"/page.html")));
+
+    QCOMPARE(readDocumentText(*m_window->page(), true), markup);
+    QCOMPARE(readDocumentText(*m_window->page(), false), text);
+}
+
+// Our serializer differs from the engine's own innerHTML in the case of element names only.
+void WindowTest::documentMarkupMatchesEngine()
+{
+    const QByteArray page = R"(<!DOCTYPE html><html><head><title>t &amp; u</title>
+<style>p > b { color: red }</style><script>var a = 1 < 2 && "x";</script></head>
+<body class="c" data-x='"q"'><!-- note --><ul class="attributes-list"><li title="品牌">品牌:&nbsp;&#38271;</li></ul>
+<template><em>in</em></template><svg viewBox="0 0 1 1"><foreignObject><p>f</p></foreignObject></svg>
+<table><tr><th>a</th><td>b<img src="x.png" alt=""></td></tr></table><textarea>&lt;t&gt;</textarea>
+<noscript><b>n</b></noscript><em>属性</em></body></html>)";
+    HttpFixture server([&](const HttpRequest &) { return HttpReply::html(page, "utf-8"); });
+    QVERIFY(server.start());
+    QVERIFY(loadAndWait(*m_window->page(), server.url(u"/page.html")));
+
+    const QString ours = readDocumentText(*m_window->page(), true);
+    const QVariant engine = evaluateInPage(
+        *m_window->page(),
+        u"Array.from(document.getElementsByTagName('*'), e => '\\r' + e.innerHTML).join('')"_s);
+    QCOMPARE(ours.toLower(), engine.toString().toLower());
+    QVERIFY(ours.contains(u"<EM>属性</EM>"_s));
+    QVERIFY(ours.contains(u"<foreignObject><P>f</P></foreignObject>"_s));
+}
+
+void WindowTest::documentTextWithoutPage()
+{
+    QCOMPARE(readDocumentText(*m_window->page(), true), QString());
+    QCOMPARE(readDocumentText(*m_window->page(), false), QString());
+}
+
+QUILLORY_BROWSER_TEST_MAIN(WindowTest)
+#include "tst_window.moc"
