@@ -1,1 +1,98 @@
 #include "attributelookup.h"
+
+#include "pagetext/pagedownloader.h"
+#include "pagetext/textrules.h"
+#include "pagetext/textviews.h"
+#include "pagetext/zhuanzi.h"
+
+#include <QStringView>
+
+#include <optional>
+
+namespace Quillory {
+
+namespace {
+
+constexpr QStringView kListStart = u"attributes-list";
+constexpr QStringView kListEnd = u"描述加载中";
+constexpr QStringView kListValueEnd = u"</li>";
+constexpr qsizetype kListValueOffset = 1;
+constexpr QStringView kTableStart = u"包装和参数";
+constexpr QStringView kTableEnd = u"拍下价格的不同可能会由于促销和打折引起的";
+constexpr QStringView kTableValueEnd = u"</td>";
+constexpr qsizetype kTableValueOffset = 9;
+
+// findFrom for the lookup's searches, which all start at a position >= 1 and so never fail.
+qsizetype positionOf(QStringView text, QStringView needle, qsizetype start)
+{
+    return findFrom(text, needle, start).value_or(0);
+}
+
+// The region of the page that runs from the first `startMarker` up to just before the first
+// `endMarker`; the empty region when that cut fails (either marker missing, or the end before the start).
+QStringView cutRegion(QStringView page, QStringView startMarker, QStringView endMarker)
+{
+    const qsizetype regionStart = positionOf(page, startMarker, 1);
+    const qsizetype regionEnd = positionOf(page, endMarker, 1); // from the page's start, too
+    return midView(page, regionStart, regionEnd - regionStart).value_or(QStringView());
+}
+
+// The value after the name found at `namePos`: it begins `offset` characters after the name's end and
+// runs up to the first `valueEnd` at or after that. When no closing tag follows, the cut fails and
+// `answer` keeps what it held (the attribute name), which is what the user then sees.
+void cutValue(QStringView region, qsizetype namePos, qsizetype nameLength, qsizetype offset,
+              QStringView valueEnd, QString &answer)
+{
+    const qsizetype valueStart = namePos + nameLength + offset;
+    const qsizetype valueStop = positionOf(region, valueEnd, valueStart);
+    if (const std::optional<QStringView> value = midView(region, valueStart, valueStop - valueStart))
+        answer = value->toString(); // the only copy the lookup makes
+}
+
+} // namespace
+
+QString lookUpAttribute(const QString &pageText, QString &chazhaosx)
+{
+    // Shallow copies (shared, not duplicated): the views below stay valid even when a caller passes
+    // the same string as page and name.
+    const QString pageHolder = pageText;
+    const QStringView page(pageHolder);
+    // The name as passed in: its length sets the value start even after `chazhaosx` has been replaced.
+    const QString name = chazhaosx;
+
+    // The attribute list region (a view into the page: a product page runs to megabytes and is never
+    // copied; only the final value is).
+    const QStringView listRegion = cutRegion(page, kListStart, kListEnd);
+
+    // The first occurrence of the name anywhere in the list region, markup included, decides.
+    const qsizetype listNamePos = positionOf(listRegion, name, 1);
+    if (listNamePos != 0) {
+        cutValue(listRegion, listNamePos, name.size(), kListValueOffset, kListValueEnd, chazhaosx);
+    } else if (positionOf(page, kTableStart, 1) != 0) {
+        // The packaging-and-parameters table, only when the name is not in the list region at all: a
+        // name that is there but whose value can't be cut answers with the name itself.
+        const QStringView tableRegion = cutRegion(page, kTableStart, kTableEnd);
+        const qsizetype tableNamePos = positionOf(tableRegion, name, 1);
+        if (tableNamePos != 0)
+            cutValue(tableRegion, tableNamePos, name.size(), kTableValueOffset, kTableValueEnd, chazhaosx);
+        else
+            chazhaosx = LookupText::tableMiss;
+    } else {
+        chazhaosx = LookupText::noTable;
+    }
+
+    // Decoded on every path: a cut value, a name left by a failed cut, or a not-found text (which has
+    // no "&" and comes back unchanged).
+    chazhaosx = zhuanzi(chazhaosx);
+    return chazhaosx;
+}
+
+QString chasuxing(const PageDownloader &Inet1, const QString &chazhaowz, QString &chazhaosx,
+                  std::stop_token stop)
+{
+    // A failed download is an empty page: no region, no table marker, so the no-table text.
+    const QString pageText = Inet1.OpenURL(chazhaowz, std::move(stop)).value_or(QString());
+    return lookUpAttribute(pageText, chazhaosx);
+}
+
+} // namespace Quillory
