@@ -1,0 +1,338 @@
+// The lookup's cuts on product page texts and the plain-text rules of the answering pass.
+
+#include "answer/attributelookup.h"
+#include "answer/passrules.h"
+#include "answer/trialsite.h"
+
+#include <QObject>
+#include <QTest>
+
+#include <optional>
+
+using namespace Quillory;
+using namespace Qt::StringLiterals;
+
+using Links = std::optional<QList<PageLink>>;
+
+namespace {
+
+const QString kListStart = u"attributes-list"_s;
+const QString kListEnd = u"描述加载中"_s;
+const QString kTableStart = u"包装和参数"_s;
+const QString kTableEnd = u"拍下价格的不同可能会由于促销和打折引起的"_s;
+
+// Product page pieces shaped like the real ones.
+QString listRegion(const QString &items)
+{
+    return u"<ul class=\""_s + kListStart + u"\">"_s + items + u"</ul><div id=\"description\">"_s + kListEnd;
+}
+
+QString tableRegion(const QString &rows)
+{
+    return u"<h4>"_s + kTableStart + u"</h4><table>"_s + rows + u"</table><p>"_s + kTableEnd + u"。</p>"_s;
+}
+
+QString page(const QString &body)
+{
+    return u"<html><head><meta charset=\"gbk\"></head><body>"_s + body + u"</body></html>"_s;
+}
+
+// The nine characters the table puts between a name and its value.
+QString tableRow(const QString &name, const QString &value)
+{
+    return u"<tr><th>"_s + name + u"</th><td>"_s + value + u"</td></tr>"_s;
+}
+
+PageLink link(std::optional<QString> text, std::optional<QString> href)
+{
+    return PageLink{std::move(text), std::move(href)};
+}
+
+} // namespace
+
+class TestAnswerRules : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void lookUpAttribute_data();
+    void lookUpAttribute();
+    void lookUpAttributeInLargePage();
+    void lookUpAttributeWithPageAsName();
+    void isTrialItemPage_data();
+    void isTrialItemPage();
+    void answerPageLink_data();
+    void answerPageLink();
+    void cutQuestion_data();
+    void cutQuestion();
+};
+
+void TestAnswerRules::lookUpAttribute_data()
+{
+    QTest::addColumn<QString>("pageText");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+
+    const QString list = listRegion(u"<li>品牌:华为</li><li>型号:P9</li>"_s);
+    const QString table = tableRegion(tableRow(u"品牌"_s, u"荣耀"_s) + tableRow(u"重量"_s, u"144g"_s));
+
+    // Values from the attribute list.
+    QTest::newRow("list: value after one separator") << page(list) << u"品牌"_s << u"华为"_s;
+    QTest::newRow("list: second item") << page(list) << u"型号"_s << u"P9"_s;
+    QTest::newRow("list: references decoded")
+        << page(listRegion(u"<li>品牌:&#21326;&#20026;</li>"_s)) << u"品牌"_s << u"华为"_s;
+    QTest::newRow("list: leading nbsp dropped")
+        << page(listRegion(u"<li>品牌:&nbsp;华为</li>"_s)) << u"品牌"_s << u"华为"_s;
+    QTest::newRow("list: markup stays in the value")
+        << page(listRegion(u"<li>品牌:<b>华为</b></li>"_s)) << u"品牌"_s << u"<b>华为</b>"_s;
+    QTest::newRow("list: closing tag right at the value start gives empty")
+        << page(listRegion(u"<li>品牌:</li>"_s)) << u"品牌"_s << QString();
+    QTest::newRow("list: no closing tag after the value gives the name")
+        << page(listRegion(u"<li>x</li><li>品牌:华为"_s)) << u"品牌"_s << u"品牌"_s;
+    QTest::newRow("list: value start past the region's end gives the name")
+        << page(u"<ul class=\"attributes-list\"><li>x</li>品牌描述加载中</li>"_s) << u"品牌"_s << u"品牌"_s;
+    QTest::newRow("list: a name echoed by a failed cut is decoded too")
+        << page(listRegion(u"<li>&#21697;&#29260;:华为"_s)) << u"&#21697;&#29260;"_s << u"品牌"_s;
+    QTest::newRow("list: closing tag after the region does not count")
+        << page(listRegion(u"<li>品牌:华为"_s) + u"</li>"_s) << u"品牌"_s << u"品牌"_s;
+
+    // The first occurrence of the name decides.
+    QTest::newRow("first occurrence inside a longer name")
+        << page(listRegion(u"<li>颜色分类:红</li><li>颜色:蓝</li>"_s)) << u"颜色"_s << u"类:红"_s;
+    QTest::newRow("first occurrence inside markup")
+        << page(listRegion(u"<li title=\"品牌\">品牌:华为</li>"_s)) << u"品牌"_s << u">品牌:华为"_s;
+    QTest::newRow("first occurrence inside the list start marker")
+        << page(listRegion(u"<li>list:x</li>"_s)) << u"list"_s << u"><li>list:x"_s;
+    QTest::newRow("first occurrence inside the table start marker")
+        << page(tableRegion(tableRow(u"参数"_s, u"v"_s))) << u"参数"_s << u"le><tr><th>参数</th><td>v"_s;
+    QTest::newRow("empty name with a list region: from its second character")
+        << page(listRegion(u"<li>a</li>"_s)) << QString() << u"ttributes-list\"><li>a"_s;
+    QTest::newRow("empty name, table region only: from its tenth character")
+        << page(tableRegion(tableRow(u"A"_s, u"B"_s))) << QString() << u"><table><tr><th>A</th><td>B"_s;
+    QTest::newRow("empty name, no regions, no table")
+        << page(u"<p>nothing</p>"_s) << QString() << LookupText::noTable;
+    QTest::newRow("empty name, table marker without its note")
+        << page(kTableStart + u"<td>x</td>"_s) << QString() << LookupText::tableMiss;
+    QTest::newRow("empty name, empty page") << QString() << QString() << LookupText::noTable;
+
+    // Which region answers.
+    QTest::newRow("list preferred over table") << page(list + table) << u"品牌"_s << u"华为"_s;
+    QTest::newRow("table preferred when the name is not in the list")
+        << page(list + table) << u"重量"_s << u"144g"_s;
+    QTest::newRow("failed list cut does not fall back to the table")
+        << page(listRegion(u"<li>品牌:华为"_s) + table) << u"品牌"_s << u"品牌"_s;
+    QTest::newRow("name in neither region, no table")
+        << page(u"<li>品牌:华为</li>"_s + list) << u"颜色"_s << LookupText::noTable;
+    QTest::newRow("name only before the list region, no table")
+        << page(u"<li>颜色:红</li>"_s + list) << u"颜色"_s << LookupText::noTable;
+    QTest::newRow("name only after the table region")
+        << page(table + tableRow(u"颜色"_s, u"红"_s)) << u"颜色"_s << LookupText::tableMiss;
+    QTest::newRow("only the first list region counts")
+        << page(listRegion(u"<li>x</li>"_s) + listRegion(u"<li>颜色:红</li>"_s)) << u"颜色"_s
+        << LookupText::noTable;
+    QTest::newRow("only the first table region counts")
+        << page(tableRegion(tableRow(u"x"_s, u"y"_s)) + tableRegion(tableRow(u"颜色"_s, u"红"_s)))
+        << u"颜色"_s << LookupText::tableMiss;
+
+    // Failure table, row by row.
+    QTest::newRow("failed download: empty page gives the no-table text")
+        << QString() << u"品牌"_s << LookupText::noTable;
+    QTest::newRow("list start marker missing: table answers")
+        << page(u"<ul><li>品牌:华为</li></ul>"_s + kListEnd + table) << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("list end marker missing: table answers")
+        << page(u"<ul class=\"attributes-list\"><li>品牌:华为</li></ul>"_s + table) << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("list end marker before the start marker: table answers")
+        << page(kListEnd + u"<ul class=\"attributes-list\"><li>品牌:华为</li></ul>"_s + kListEnd + table)
+        << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("list end marker before the start marker, no table")
+        << page(kListEnd + listRegion(u"<li>品牌:华为</li>"_s)) << u"品牌"_s << LookupText::noTable;
+    QTest::newRow("name in the list region, no closing tag: the name")
+        << page(listRegion(u"<li>品牌:华为"_s)) << u"品牌"_s << u"品牌"_s;
+    QTest::newRow("name not in the list region, no table marker: the no-table text")
+        << page(list) << u"颜色"_s << LookupText::noTable;
+    QTest::newRow("table marker but no promotional note: the table-miss text")
+        << page(list + kTableStart + tableRow(u"颜色"_s, u"红"_s)) << u"颜色"_s << LookupText::tableMiss;
+    QTest::newRow("promotional note before the table marker: the table-miss text")
+        << page(kTableEnd + kTableStart + tableRow(u"颜色"_s, u"红"_s) + kTableEnd) << u"颜色"_s
+        << LookupText::tableMiss;
+    QTest::newRow("name in the table region, no closing tag: the name")
+        << page(tableRegion(u"<tr><th>颜色</th><td>红"_s)) << u"颜色"_s << u"颜色"_s;
+    QTest::newRow("name not in the table region: the table-miss text")
+        << page(list + table) << u"颜色"_s << LookupText::tableMiss;
+
+    // Table values.
+    QTest::newRow("table: value after nine characters") << page(table) << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("table: references decoded")
+        << page(tableRegion(tableRow(u"品牌"_s, u"&#33635;&#32768;"_s))) << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("table: closing tag right at the value start gives empty")
+        << page(tableRegion(tableRow(u"品牌"_s, QString()))) << u"品牌"_s << QString();
+    QTest::newRow("table: closing tag inside the nine skipped characters does not count")
+        << page(tableRegion(u"<tr><th>品牌</td><td>荣耀</td></tr>"_s)) << u"品牌"_s << u"荣耀"_s;
+    QTest::newRow("table: value start past the region's end gives the name")
+        << page(u"<h4>包装和参数</h4>品牌</td>拍下价格的不同可能会由于促销和打折引起的"_s) << u"品牌"_s
+        << u"品牌"_s;
+
+    // The two not-found texts differ in their comma.
+    QTest::newRow("no-table text has the ASCII comma")
+        << QString() << u"x"_s << u"未找到答案,不被淘宝藏到哪里去了！！"_s;
+    QTest::newRow("table-miss text has the full-width comma")
+        << page(table) << u"x"_s << u"未找到答案，淘宝太会藏了！！"_s;
+}
+
+void TestAnswerRules::lookUpAttribute()
+{
+    QFETCH(QString, pageText);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+
+    QString chazhaosx = name;
+    const QString answer = Quillory::lookUpAttribute(pageText, chazhaosx);
+    QCOMPARE(answer, expected);
+    QCOMPARE(chazhaosx, answer); // the argument holds the answer on return
+}
+
+void TestAnswerRules::lookUpAttributeInLargePage()
+{
+    // Megabytes of markup before the regions, and markers that recur after them: the cuts still take
+    // the first occurrence of each and the value comes out whole.
+    QString filler;
+    for (int i = 0; i < 60000; ++i)
+        filler += u"<div class=\"item\"><span>规格</span><a href=\"#\">描述</a></div>\n"_s;
+    const QString text = page(filler + listRegion(u"<li>品牌:&#21326;&#20026;</li><li>颜色:红</li>"_s) +
+                              filler + tableRegion(tableRow(u"重量"_s, u"144g"_s)) + filler);
+    QVERIFY(text.size() > 4 * 1024 * 1024);
+
+    QString brand = u"品牌"_s;
+    QCOMPARE(Quillory::lookUpAttribute(text, brand), u"华为"_s);
+    QString weight = u"重量"_s;
+    QCOMPARE(Quillory::lookUpAttribute(text, weight), u"144g"_s);
+    QString missing = u"尺寸"_s;
+    QCOMPARE(Quillory::lookUpAttribute(text, missing), LookupText::tableMiss);
+}
+
+void TestAnswerRules::lookUpAttributeWithPageAsName()
+{
+    // The answer replaces the argument that is also the page: the page must not change under the cuts.
+    QString text = page(listRegion(u"<li>品牌:华为</li>"_s) + tableRegion(tableRow(u"a"_s, u"b"_s)));
+    QCOMPARE(Quillory::lookUpAttribute(text, text), LookupText::tableMiss);
+    QCOMPARE(text, LookupText::tableMiss);
+}
+
+void TestAnswerRules::isTrialItemPage_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("expected");
+
+    QTest::newRow("item page") << u"http://try.taobao.com/item.htm?id=12345"_s << true;
+    QTest::newRow("exactly the prefix") << TrialSite::itemPagePrefix << true;
+    QTest::newRow("prefix inside a query")
+        << u"http://example.com/r?to=http://try.taobao.com/item.htm&x=1"_s << true;
+    QTest::newRow("https is not the prefix") << u"https://try.taobao.com/item.htm?id=1"_s << false;
+    QTest::newRow("upper-case scheme") << u"HTTP://try.taobao.com/item.htm?id=1"_s << false;
+    QTest::newRow("other letter case in the path") << u"http://try.taobao.com/Item.htm?id=1"_s << false;
+    QTest::newRow("home page") << TrialSite::homePage << false;
+    QTest::newRow("prefix cut short") << u"http://try.taobao.com/item.ht"_s << false;
+    QTest::newRow("empty url") << QString() << false;
+}
+
+void TestAnswerRules::isTrialItemPage()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, expected);
+    QCOMPARE(Quillory::isTrialItemPage(url), expected);
+}
+
+void TestAnswerRules::answerPageLink_data()
+{
+    QTest::addColumn<Links>("links");
+    QTest::addColumn<QString>("expected");
+
+    const QString a = u"http://item.taobao.com/item.htm?id=1"_s;
+    const QString b = u"http://item.taobao.com/item.htm?id=2"_s;
+
+    QTest::newRow("link list unreadable") << Links{} << QString();
+    QTest::newRow("no links") << Links{QList<PageLink>{}} << QString();
+    QTest::newRow("one match") << Links{{link(u"首页"_s, b), link(u"找答案"_s, a)}} << a;
+    QTest::newRow("no match") << Links{{link(u"首页"_s, a), link(u"答案"_s, b)}} << QString();
+    QTest::newRow("the later of two matches") << Links{{link(u"找答案"_s, a), link(u"找答案"_s, b)}} << b;
+    QTest::newRow("a non-match after a match changes nothing")
+        << Links{{link(u"找答案"_s, a), link(u"首页"_s, b)}} << a;
+    QTest::newRow("spaces around the text do not match") << Links{{link(u" 找答案 "_s, a)}} << QString();
+    QTest::newRow("unreadable text counts as a match") << Links{{link(std::nullopt, a)}} << a;
+    QTest::newRow("unreadable text after a match replaces it")
+        << Links{{link(u"找答案"_s, a), link(std::nullopt, b)}} << b;
+    QTest::newRow("unreadable href keeps the earlier match")
+        << Links{{link(u"找答案"_s, a), link(u"找答案"_s, std::nullopt)}} << a;
+    QTest::newRow("unreadable href and no earlier match")
+        << Links{{link(u"找答案"_s, std::nullopt)}} << QString();
+    QTest::newRow("unreadable text and href keep the earlier match")
+        << Links{{link(u"找答案"_s, a), link(std::nullopt, std::nullopt)}} << a;
+    QTest::newRow("a matching empty href replaces the earlier one")
+        << Links{{link(u"找答案"_s, a), link(u"找答案"_s, QString())}} << QString();
+}
+
+void TestAnswerRules::answerPageLink()
+{
+    QFETCH(Links, links);
+    QFETCH(QString, expected);
+    QCOMPARE(Quillory::answerPageLink(links), expected);
+}
+
+void TestAnswerRules::cutQuestion_data()
+{
+    QTest::addColumn<QString>("documentText");
+    QTest::addColumn<bool>("needsLookup");
+    QTest::addColumn<QString>("answerText");
+
+    const QString question =
+        u"<DIV class=\"q\">属性描述：请问该商品的<EM>品牌</EM>是什么？<A href=\"#\">找答案</A></DIV>"_s;
+
+    QTest::newRow("no question marker: fixed answer, no lookup")
+        << u"\r<P>hello</P>\rhello"_s << false << TrialSite::reportAnswer;
+    QTest::newRow("empty document text: fixed answer") << QString() << false << TrialSite::reportAnswer;
+    QTest::newRow("attribute between the markers") << (u"\r"_s + question) << true << u"品牌"_s;
+    QTest::newRow("repeated parts of a deep page: the first occurrences decide")
+        << (u"\r<BODY>"_s + question + u"</BODY>\r"_s + question + u"\r属性描述：<EM>型号</EM>\r找答案"_s)
+        << true << u"品牌"_s;
+    QTest::newRow("the first question marker starts the section")
+        << u"属性描述 属性描述<EM>颜色</EM>找答案"_s << true << u"颜色"_s;
+    QTest::newRow("first markers of the section count")
+        << u"属性描述<EM>A</EM>和<EM>B</EM>找答案"_s << true << u"A"_s;
+    QTest::newRow("attribute keeps its inner markup")
+        << u"属性描述<EM>品<B>牌</B></EM>找答案"_s << true << u"品<B>牌</B>"_s;
+    QTest::newRow("end marker right at the attribute start: empty attribute")
+        << u"属性描述<EM></EM>找答案"_s << true << QString();
+    QTest::newRow("link text missing: empty attribute") << u"属性描述<EM>品牌</EM>"_s << true << QString();
+    QTest::newRow("link text only before the question marker: empty attribute")
+        << u"找答案 属性描述<EM>品牌</EM>"_s << true << QString();
+    QTest::newRow("link text first before, then after the question marker: empty attribute")
+        << u"找答案 属性描述<EM>品牌</EM>找答案"_s << true << QString();
+    QTest::newRow("end marker missing: the whole section")
+        << u"属性描述：<EM>品牌 找答案"_s << true << u"属性描述：<EM>品牌 "_s;
+    QTest::newRow("lower-case markers are not recognised: the whole section")
+        << u"属性描述<em>品牌</em>找答案"_s << true << u"属性描述<em>品牌</em>"_s;
+    QTest::newRow("end marker before the start marker: the whole section")
+        << u"属性描述</EM>x<EM>品牌找答案"_s << true << u"属性描述</EM>x<EM>品牌"_s;
+    QTest::newRow("end marker only after the section: the whole section")
+        << u"属性描述<EM>品牌找答案</EM>"_s << true << u"属性描述<EM>品牌"_s;
+    QTest::newRow("start marker missing: cut from the section's fourth character")
+        << u"属性描述：品牌</EM>找答案"_s << true << u"述：品牌"_s;
+    QTest::newRow("start marker at the section's end: the whole section")
+        << u"属性描述<EM>找答案"_s << true << u"属性描述<EM>"_s;
+    QTest::newRow("start marker missing, end marker right after the question marker")
+        << u"属性描述</EM>找答案"_s << true << u"述"_s;
+}
+
+void TestAnswerRules::cutQuestion()
+{
+    QFETCH(QString, documentText);
+    QFETCH(bool, needsLookup);
+    QFETCH(QString, answerText);
+
+    const QuestionCut cut = Quillory::cutQuestion(documentText);
+    QCOMPARE(cut.needsLookup, needsLookup);
+    QCOMPARE(cut.answerText, answerText);
+}
+
+QTEST_GUILESS_MAIN(TestAnswerRules)
+#include "tst_answerrules.moc"
