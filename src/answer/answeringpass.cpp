@@ -13,8 +13,7 @@ namespace Quillory {
 
 AnsweringPass::AnsweringPass(BrowserPane &pane, const PageDownloader &downloader, QObject *parent)
     : QObject(parent), m_pane(pane), m_downloader(downloader)
-{
-}
+{}
 
 AnsweringPass::~AnsweringPass()
 {

@@ -80,7 +80,8 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
     const QString source =
         PageScripts::readPage(part, request.scope == ElementScope::RootOnly, request.withLinks,
                               QUuid::createUuid().toString(QUuid::WithoutBraces));
-    runScript(source, context, [done = std::move(done)](const QVariant &result) { done(snapshotFrom(result)); });
+    runScript(source, context,
+              [done = std::move(done)](const QVariant &result) { done(snapshotFrom(result)); });
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,
@@ -92,11 +93,13 @@ void BrowserPage::writeField(const QString &documentToken, const QString &fieldN
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)
 {
-    runScript(PageScripts::focusedLinkTarget(), context,
-              [done = std::move(done)](const QVariant &result) { done(optionalText(result).value_or(QString())); });
+    runScript(PageScripts::focusedLinkTarget(), context, [done = std::move(done)](const QVariant &result) {
+        done(optionalText(result).value_or(QString()));
+    });
 }
 
-void BrowserPage::runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done)
+void BrowserPage::runScript(const QString &source, QObject *context,
+                            std::function<void(const QVariant &)> done)
 {
     // Exactly one answer per call: the script's result, or an invalid value if the engine never
     // answers; never after the caller's context (or this page) is gone.

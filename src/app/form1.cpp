@@ -38,8 +38,7 @@ std::unique_ptr<QWebEngineProfile> makePersistentProfile()
     return profile;
 }
 
-template <typename Control>
-Control *placeControl(Control *control, const char *name, QRect twips)
+template <typename Control> Control *placeControl(Control *control, const char *name, QRect twips)
 {
     control->setObjectName(QLatin1StringView(name));
     control->setGeometry(Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height()));
@@ -89,8 +88,8 @@ void Form1::createControls()
     // Only as wide as its box: its own caption is cut off, the label beside it names the mode.
     Check1 = placeControl(new QCheckBox(u"Check1"_s, this), "Check1", {3840, 240, 255, 255});
     Label1 = placeControl(new QLabel(u"自动答题（网速要给力啊）"_s, this), "Label1", {4200, 240, 3615, 255});
-    Text1 = placeControl(new QLineEdit(u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s, this), "Text1",
-                         {6480, 120, 5535, 375});
+    Text1 = placeControl(new QLineEdit(u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s, this),
+                         "Text1", {6480, 120, 5535, 375});
     Text1->setCursorPosition(0);
     Command3 = placeControl(new QPushButton(u"by:tovrin"_s, this), "Command3", {12240, 120, 1455, 375});
 
@@ -152,8 +151,8 @@ void Form1::Form_Load()
 void Form1::Form_Resize()
 {
     const QSize outer = frameGeometry().size();
-    m_paneTwips = browserPaneLayout(QSizeF(Twips::fromPixels(outer.width()), Twips::fromPixels(outer.height())),
-                                    m_paneTwips);
+    m_paneTwips = browserPaneLayout(
+        QSizeF(Twips::fromPixels(outer.width()), Twips::fromPixels(outer.height())), m_paneTwips);
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
 }

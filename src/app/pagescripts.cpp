@@ -129,7 +129,8 @@ QString readPage(const QString &part, bool rootOnly, bool withLinks, const QStri
 QString writeField(const QString &documentToken, const QString &fieldName, const QString &value)
 {
     return u"(function (token, name, value) {\n'use strict';\n"
-           u"if (window."_s + documentTokenKey +
+           u"if (window."_s +
+           documentTokenKey +
            u" !== token) return false;\n"
            u"const field = document.getElementsByName(name)[0];\n"
            u"if (!field) return false;\n"
@@ -137,8 +138,8 @@ QString writeField(const QString &documentToken, const QString &fieldName, const
            u"field.dispatchEvent(new Event('input', { bubbles: true }));\n"
            u"field.dispatchEvent(new Event('change', { bubbles: true }));\n"
            u"return true;\n})("_s +
-           stringLiteral(documentToken) + u", "_s + stringLiteral(fieldName) + u", "_s + stringLiteral(value) +
-           u")"_s;
+           stringLiteral(documentToken) + u", "_s + stringLiteral(fieldName) + u", "_s +
+           stringLiteral(value) + u")"_s;
 }
 
 QString focusedLinkTarget()

@@ -10,7 +10,7 @@
 
 // main() for a test that drives the real browser engine: the profile lands in Qt's test location,
 // and the engine follows the same proxy settings as the window does.
-#define QUILLORY_BROWSER_TEST_MAIN(TestObject)                                                              \
+#define QUILLORY_BROWSER_TEST_MAIN(TestObject)                                                               \
     int main(int argc, char *argv[])                                                                         \
     {                                                                                                        \
         QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                          \

@@ -1,7 +1,7 @@
+#include "answer/trialsite.h"
 #include "app/browserpage.h"
 #include "app/form1.h"
 #include "app/launcher.h"
-#include "answer/trialsite.h"
 #include "browsertest.h"
 #include "httpfixture.h"
 #include "launchrecorder.h"
@@ -89,8 +89,8 @@ void WindowTest::controls_data()
     QTest::newRow("back button") << u"Command2"_s << QRect(1200, 120, 975, 375) << u"后退(&x)"_s;
     QTest::newRow("answer page button") << u"Command1"_s << QRect(2400, 120, 1215, 375) << u"查看答案(&c)"_s;
     QTest::newRow("auto-answer box") << u"Check1"_s << QRect(3840, 240, 255, 255) << u"Check1"_s;
-    QTest::newRow("auto-answer label") << u"Label1"_s << QRect(4200, 240, 3615, 255)
-                                       << u"自动答题（网速要给力啊）"_s;
+    QTest::newRow("auto-answer label")
+        << u"Label1"_s << QRect(4200, 240, 3615, 255) << u"自动答题（网速要给力啊）"_s;
     QTest::newRow("answer box") << u"Text1"_s << QRect(6480, 120, 5535, 375)
                                 << u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s;
     QTest::newRow("by-line button") << u"Command3"_s << QRect(12240, 120, 1455, 375) << u"by:tovrin"_s;
@@ -108,7 +108,8 @@ void WindowTest::controls()
 
     auto *control = m_window->findChild<QWidget *>(name);
     QVERIFY(control);
-    QCOMPARE(control->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    QCOMPARE(control->geometry(),
+             QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
     if (auto *button = qobject_cast<QAbstractButton *>(control))
         QCOMPARE(button->text(), text);
     else if (auto *label = qobject_cast<QLabel *>(control))
@@ -136,7 +137,7 @@ void WindowTest::tabOrderStartsInThePane()
     QTRY_VERIFY(m_window->WebBrowser1->hasFocus() ||
                 (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
 
-    const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1, m_window->Command1,
+    const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1,  m_window->Command1,
                                     m_window->Command2,     m_window->Check1, m_window->Command3};
     for (QWidget *next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -188,7 +189,9 @@ void WindowTest::startUpHandsOutPromotionalLinkFirst()
 {
     LaunchRecorder launcher;
     QUrl paneUrlAtLaunch(u"unset"_s);
-    launcher.onLaunch = [&](const QUrl &) { paneUrlAtLaunch = m_window->page()->requestedUrl(); };
+    launcher.onLaunch = [&](const QUrl &) {
+        paneUrlAtLaunch = m_window->page()->requestedUrl();
+    };
 
     m_window->Form_Load();
 
@@ -210,9 +213,10 @@ void WindowTest::layoutRule_data()
     QTest::newRow("exactly 1100 high") << QSizeF(15000, 1100) << stored << QRectF(0, 600, 14900, 0);
     QTest::newRow("under 1100 high keeps the height")
         << QSizeF(15000, 1000) << stored << QRectF(0, 600, 14900, 8655);
-    QTest::newRow("under 100 wide keeps the width") << QSizeF(90, 5000) << stored << QRectF(0, 600, 13935, 3900);
-    QTest::newRow("moved pane comes back") << QSizeF(3000, 3000) << QRectF(45, 7, 10, 10)
-                                           << QRectF(0, 600, 2900, 1900);
+    QTest::newRow("under 100 wide keeps the width")
+        << QSizeF(90, 5000) << stored << QRectF(0, 600, 13935, 3900);
+    QTest::newRow("moved pane comes back")
+        << QSizeF(3000, 3000) << QRectF(45, 7, 10, 10) << QRectF(0, 600, 2900, 1900);
 }
 
 void WindowTest::layoutRule()
@@ -230,7 +234,8 @@ void WindowTest::paneFollowsOuterSize()
     m_window->resize(1000, 667);
     const auto expectPane = [&] {
         const QSize outer = m_window->frameGeometry().size();
-        return QRect(0, 40, qRound((outer.width() * 15 - 100) / 15.0), qRound((outer.height() * 15 - 1100) / 15.0));
+        return QRect(0, 40, qRound((outer.width() * 15 - 100) / 15.0),
+                     qRound((outer.height() * 15 - 1100) / 15.0));
     };
     QTRY_COMPARE(m_window->WebBrowser1->geometry(), expectPane());
 
@@ -285,7 +290,8 @@ void WindowTest::documentText_data()
         << u"\r1x\r\r1x\r1x\rx"_s;
     QTest::newRow("entities and void elements")
         << QByteArray("<html><head></head><body><p title='a&quot;b'>&lt;&amp;&nbsp;<br>z</p></body></html>")
-        << u"\r<HEAD></HEAD><BODY><P title=\"a&quot;b\">&lt;&amp;&nbsp;<BR>z</P></BODY>\r\r<P title=\"a&quot;b\">"
+        << u"\r<HEAD></HEAD><BODY><P title=\"a&quot;b\">&lt;&amp;&nbsp;<BR>z</P></BODY>\r\r<P "
+           u"title=\"a&quot;b\">"
            u"&lt;&amp;&nbsp;<BR>z</P>\r&lt;&amp;&nbsp;<BR>z\r"_s
         << u"\r<&\u00a0\nz\r\r<&\u00a0\nz\r<&\u00a0\nz\r"_s;
 }

@@ -1,0 +1,467 @@
+#include "answer/answeringpass.h"
+#include "answer/attributelookup.h"
+#include "app/browserpage.h"
+#include "app/form1.h"
+#include "browsertest.h"
+#include "httpfixture.h"
+#include "launchrecorder.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QMutex>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QWebEngineView>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+using namespace std::chrono_literals;
+
+// The trial site and the product site, both served by one loopback server that the engine and the
+// downloader reach as their HTTP proxy: the window keeps its built-in hosts.
+namespace {
+
+const QString trialItemUrl = u"http://try.taobao.com/item.htm?id=1001"_s;
+const QString productUrl = u"http://item.taobao.com/item.htm?id=2002"_s;
+const QString helpText = u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s;
+
+struct Site
+{
+    QMutex mutex;
+    QHash<QString, HttpReply> pages; // by URL without fragment
+};
+
+Site &site()
+{
+    static Site instance;
+    return instance;
+}
+
+void servePage(const QString &url, const HttpReply &reply)
+{
+    QMutexLocker lock(&site().mutex);
+    site().pages.insert(url, reply);
+}
+
+void servePage(const QString &url, const QString &html, std::chrono::milliseconds delay = 0ms)
+{
+    HttpReply reply = HttpReply::html(html.toUtf8(), "utf-8");
+    reply.delay = delay;
+    servePage(url, reply);
+}
+
+HttpFixture *proxy = nullptr;
+
+HttpReply answer(const HttpRequest &request)
+{
+    QMutexLocker lock(&site().mutex);
+    return site().pages.value(request.url.toString(), HttpReply::html("<p>not here</p>", "utf-8", 404));
+}
+
+int requestsFor(const QString &url)
+{
+    int count = 0;
+    for (const HttpRequest &request : proxy->requests())
+        count += request.url.toString() == url ? 1 : 0;
+    return count;
+}
+
+QString trialPage(const QString &question, const QStringList &answerLinks = {productUrl},
+                  const QString &extra = {})
+{
+    QString links;
+    for (const QString &href : answerLinks)
+        links += u"<a href=\""_s + href + u"\">找答案</a> "_s;
+    return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>试用</title></head><body>"
+           u"<div class=\"question\">"_s +
+           question + u" "_s + links +
+           u"</div><form onsubmit=\"window.submitted = true; return false\">"
+           u"<input name=\"J_AnswerInput\" id=\"answer\"></form>"_s +
+           extra +
+           u"<script>const f = document.getElementById('answer'); window.events = [];"
+           u"f.addEventListener('input', () => events.push('input'));"
+           u"f.addEventListener('change', () => events.push('change'));</script></body></html>"_s;
+}
+
+QString brandQuestion()
+{
+    return u"属性描述：请问该商品的<em>品牌</em>是什么？"_s;
+}
+
+QString productPage(const QString &listValue)
+{
+    return u"<html><body><ul class=\"attributes-list\"><li title=\"x\">货号:&nbsp;A1</li>"
+           u"<li title=\"y\">品牌:"_s +
+           listValue + u"</li></ul><div>描述加载中</div></body></html>"_s;
+}
+
+} // namespace
+
+class AnsweringTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void altZInThePageAnswers();
+    void passOnTrialPages_data();
+    void passOnTrialPages();
+    void rootPartGivesTheSameAnswerAsTheWholeText();
+    void answerArrivesAsText_data();
+    void answerArrivesAsText();
+    void windowRespondsDuringDownload();
+    void pageLeftDuringPassKeepsItsField();
+    void autoAnswerTicksEveryFiveSeconds();
+    void tickDuringSlowPassStartsOneMore();
+    void answerPageButton_data();
+    void answerPageButton();
+    void newWindowFollowsFocusedLink();
+    void scriptWindowWithoutFocusedLinkOpensNothing();
+
+private:
+    QString fieldValue();
+    QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
+    void openTrialPage(const QString &url, const QString &html);
+    void pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::AltModifier);
+    void waitForPassEnd();
+
+    std::unique_ptr<Form1> m_window;
+};
+
+void AnsweringTest::init()
+{
+    {
+        QMutexLocker lock(&site().mutex);
+        site().pages.clear();
+    }
+    proxy->clearRequests();
+    m_window = std::make_unique<Form1>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void AnsweringTest::cleanup()
+{
+    m_window.reset();
+}
+
+void AnsweringTest::openTrialPage(const QString &url, const QString &html)
+{
+    servePage(url, html);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(url)));
+}
+
+QString AnsweringTest::fieldValue()
+{
+    return inPage(u"document.getElementsByName('J_AnswerInput')[0].value"_s).toString();
+}
+
+// The keyboard focus inside the page, where it is while the user browses.
+void AnsweringTest::pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers)
+{
+    QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
+    QVERIFY(pageWidget);
+    pageWidget->setFocus();
+    QTRY_VERIFY(pageWidget->hasFocus());
+    inPage(u"document.body.focus()"_s);
+    QTest::keyClick(pageWidget, key, modifiers);
+}
+
+void AnsweringTest::waitForPassEnd()
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
+    QVERIFY(m_window->Command_dati->isEnabled());
+}
+
+void AnsweringTest::altZInThePageAnswers()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 1500ms);
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+
+    pressInPage(Qt::Key_Z);
+    QTRY_VERIFY(!m_window->Command_dati->isEnabled());
+    QTest::qWait(500);
+    QVERIFY(!m_window->Command_dati->isEnabled()); // the download is still under way
+    waitForPassEnd();
+
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QCOMPARE(fieldValue(), u"长春"_s);
+    QCOMPARE(inPage(u"window.events.join(',')"_s).toString(), u"input,change"_s);
+    QCOMPARE(inPage(u"window.submitted === true"_s).toBool(), false);
+    QCOMPARE(requestsFor(productUrl), 1);
+}
+
+void AnsweringTest::passOnTrialPages_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<int>("downloads");
+
+    const QString otherProduct = u"http://item.taobao.com/item.htm?id=3003"_s;
+    QTest::newRow("not a trial item page")
+        << u"http://try.taobao.com/list.htm?item.htm"_s << trialPage(brandQuestion()) << helpText << 0;
+    QTest::newRow("prefix inside the query counts")
+        << u"http://try.taobao.com/go?to=http://try.taobao.com/item.htm"_s << trialPage(brandQuestion())
+        << u"长春"_s << 1;
+    QTest::newRow("no question: the report answer")
+        << trialItemUrl << trialPage(u"请写下试用计划"_s) << u"试用报告"_s << 0;
+    QTest::newRow("no answer link: the no-table text")
+        << trialItemUrl << trialPage(brandQuestion(), {}) << LookupText::noTable << 0;
+    QTest::newRow("link text with spaces does not count")
+        << trialItemUrl
+        << trialPage(brandQuestion(), {}, u"<a href=\""_s + productUrl + u"\">&nbsp;找答案&nbsp;</a>"_s)
+        << LookupText::noTable << 0;
+    QTest::newRow("the later of two answer links")
+        << trialItemUrl << trialPage(brandQuestion(), {otherProduct, productUrl}) << u"长春"_s << 1;
+    QTest::newRow("closing marker missing: the section is looked up")
+        << trialItemUrl << trialPage(u"属性描述：<em>品牌 是什么？"_s) << LookupText::noTable << 1;
+    QTest::newRow("upper-case markers in the source")
+        << trialItemUrl << trialPage(u"属性描述：<EM>品牌</EM>"_s) << u"长春"_s << 1;
+    // The lookup gets an empty name, found at the start of the list region: the value after the first
+    // character of the region, as far as the first "</li>", decoded.
+    QTest::newRow("answer link before the question: empty name")
+        << trialItemUrl
+        << u"<html><body><a href=\""_s + productUrl +
+               u"\">找答案</a><p>属性描述<em>品牌</em></p>"
+               u"<input name=\"J_AnswerInput\"></body></html>"_s
+        << u"A1"_s << 1;
+}
+
+void AnsweringTest::passOnTrialPages()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, page);
+    QFETCH(QString, expected);
+    QFETCH(int, downloads);
+
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    openTrialPage(url, page);
+
+    m_window->Command_dati->click();
+    waitForPassEnd();
+
+    QCOMPARE(m_window->Text1->text(), expected);
+    QCOMPARE(fieldValue(), expected == helpText ? QString() : expected);
+    QCOMPARE(requestsFor(productUrl), downloads);
+}
+
+// The pass reads only the root element's part; on a deep page the whole document text gives the same.
+void AnsweringTest::rootPartGivesTheSameAnswerAsTheWholeText()
+{
+    QString nested = trialPage(brandQuestion());
+    for (int depth = 0; depth < 40; ++depth)
+        nested.replace(u"<div class=\"question\">"_s, u"<div class=\"question\"><section>"_s);
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    openTrialPage(trialItemUrl, nested);
+
+    QStringList answers;
+    for (ElementScope scope : {ElementScope::RootOnly, ElementScope::AllElements}) {
+        m_window->Text1->clear();
+        m_window->answeringPass()->setElementScope(scope);
+        m_window->Command_dati->click();
+        waitForPassEnd();
+        answers.append(m_window->Text1->text());
+    }
+    QCOMPARE(answers, QStringList({u"长春"_s, u"长春"_s}));
+}
+
+void AnsweringTest::answerArrivesAsText_data()
+{
+    QTest::addColumn<QString>("listValue");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("quotes and backslash") << u"a\"b'c\\d`${x}`"_s << u"a\"b'c\\d`${x}`"_s;
+    QTest::newRow("closing script tag")
+        << u"</script><script>window.pwned=1</script>"_s << u"</script><script>window.pwned=1</script>"_s;
+    QTest::newRow("breaking out of a string")
+        << u"\"); window.pwned = 1; (\""_s << u"\"); window.pwned = 1; (\""_s;
+    QTest::newRow("markup") << u"<img src=x onerror=\"window.pwned=1\">"_s
+                            << u"<img src=x onerror=\"window.pwned=1\">"_s;
+    QTest::newRow("line separators") << u"a\u2028b\u2029c"_s << u"a\u2028b\u2029c"_s;
+    QTest::newRow("surrogate pair") << u"&#55357;&#56832;"_s << u"😀"_s;
+    QTest::newRow("unpaired surrogate") << u"&#55357;"_s << QString(QChar(0xD83D));
+}
+
+// The answer comes from another site's page: it reaches the field exactly, as text, and runs nothing.
+void AnsweringTest::answerArrivesAsText()
+{
+    QFETCH(QString, listValue);
+    QFETCH(QString, expected);
+
+    servePage(productUrl, productPage(listValue));
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+    m_window->Command_dati->click();
+    waitForPassEnd();
+
+    QCOMPARE(m_window->Text1->text(), expected);
+    // Code units one by one: a text result would pass through UTF-8 and lose an unpaired surrogate.
+    const QVariantList units = inPage(u"(v => Array.from({ length: v.length }, (_, i) => v.charCodeAt(i)))("
+                                      u"document.getElementsByName('J_AnswerInput')[0].value)"_s)
+                                   .toList();
+    QString field;
+    for (const QVariant &unit : units)
+        field += QChar(char16_t(unit.toInt()));
+    QCOMPARE(field, expected);
+    QCOMPARE(inPage(u"typeof window.pwned"_s).toString(), u"undefined"_s);
+}
+
+// A download under way does not hold the window: Back and the check box work meanwhile.
+void AnsweringTest::windowRespondsDuringDownload()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 3000ms);
+    const QString firstPage = u"http://try.taobao.com/index.htm"_s;
+    openTrialPage(firstPage, u"<html><body>home</body></html>"_s);
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+
+    m_window->Command_dati->click();
+    QVERIFY(m_window->answeringPass()->isRunning());
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QVERIFY(m_window->Check1->isChecked());
+    QCOMPARE(m_window->Timer1->interval(), Form1::autoAnswerIntervalMs);
+    m_window->Command2->click();
+    QTRY_COMPARE(m_window->page()->url().toString(), firstPage);
+    QVERIFY(m_window->answeringPass()->isRunning());
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QCOMPARE(m_window->Timer1->interval(), 0);
+
+    waitForPassEnd();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+}
+
+// The answer still reaches the text box, but no other page is written.
+void AnsweringTest::pageLeftDuringPassKeepsItsField()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 2000ms);
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+    m_window->Command_dati->click();
+    QTest::qWait(300);
+    const QString otherTrial = u"http://try.taobao.com/item.htm?id=7007"_s;
+    openTrialPage(otherTrial, trialPage(u"属性描述<em>颜色</em>"_s));
+
+    waitForPassEnd();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QCOMPARE(fieldValue(), QString());
+}
+
+void AnsweringTest::autoAnswerTicksEveryFiveSeconds()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+    QSignalSpy passes(m_window->answeringPass(), &AnsweringPass::started);
+
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QTest::qWait(4500);
+    QCOMPARE(passes.count(), 0); // checking the box runs no pass by itself
+    QTRY_COMPARE_WITH_TIMEOUT(passes.count(), 1, 1500);
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QTRY_COMPARE_WITH_TIMEOUT(passes.count(), 2, 5500);
+
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QCOMPARE(m_window->Timer1->interval(), 0);
+    QTest::qWait(5500);
+    QCOMPARE(passes.count(), 2);
+}
+
+// Ticks at 5, 10 and 15 s fall on one pass that lasts until about 17 s: one more pass follows, not two.
+void AnsweringTest::tickDuringSlowPassStartsOneMore()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 12000ms);
+    openTrialPage(trialItemUrl, trialPage(brandQuestion()));
+    QSignalSpy passes(m_window->answeringPass(), &AnsweringPass::started);
+    QSignalSpy ends(m_window->answeringPass(), &AnsweringPass::finished);
+
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QTRY_COMPARE_WITH_TIMEOUT(ends.count(), 1, 20000);
+    QCOMPARE(passes.count(), 2); // the one put off starts right after the first
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QTRY_COMPARE_WITH_TIMEOUT(ends.count(), 2, 20000);
+    QTest::qWait(1000);
+    QCOMPARE(passes.count(), 2);
+}
+
+void AnsweringTest::answerPageButton_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QList<QUrl>>("launched");
+
+    const QString earlier = u"http://item.taobao.com/item.htm?id=1"_s;
+    QTest::newRow("the later answer link")
+        << trialItemUrl << trialPage(brandQuestion(), {earlier, productUrl}) << QList<QUrl>{QUrl(productUrl)};
+    QTest::newRow("not a trial item page")
+        << u"http://try.taobao.com/list.htm"_s << trialPage(brandQuestion()) << QList<QUrl>{};
+    QTest::newRow("no answer link") << trialItemUrl << trialPage(brandQuestion(), {}) << QList<QUrl>{};
+    QTest::newRow("file link is not handed over")
+        << trialItemUrl << trialPage(brandQuestion(), {u"file:///etc/passwd"_s}) << QList<QUrl>{};
+    QTest::newRow("script link is not handed over")
+        << trialItemUrl << trialPage(brandQuestion(), {u"javascript:alert(1)"_s}) << QList<QUrl>{};
+}
+
+void AnsweringTest::answerPageButton()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, page);
+    QFETCH(QList<QUrl>, launched);
+
+    openTrialPage(url, page);
+    LaunchRecorder launcher;
+    pressInPage(Qt::Key_C);
+    QTest::qWait(1000);
+    QCOMPARE(launcher.launched, launched);
+    QCOMPARE(m_window->Text1->text(), helpText);
+}
+
+void AnsweringTest::newWindowFollowsFocusedLink()
+{
+    const QString start = u"http://try.taobao.com/start.htm"_s;
+    const QString target = u"http://try.taobao.com/target.htm"_s;
+    servePage(target, u"<html><body>target</body></html>"_s);
+    openTrialPage(start,
+                  u"<html><body><a id=\"l\" target=\"_blank\" href=\"/target.htm\">open</a></body></html>"_s);
+    const int windowsBefore = QApplication::topLevelWidgets().size();
+
+    inPage(u"document.getElementById('l').focus()"_s);
+    pressInPage(Qt::Key_Return, Qt::NoModifier);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url().toString(), target, 10000);
+    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+
+    m_window->Command2->click();
+    QTRY_COMPARE(m_window->page()->url().toString(), start);
+}
+
+void AnsweringTest::scriptWindowWithoutFocusedLinkOpensNothing()
+{
+    const QString start = u"http://try.taobao.com/start.htm"_s;
+    openTrialPage(start, u"<html><body><p>x</p><a href=\"/elsewhere\">elsewhere</a></body></html>"_s);
+    QSignalSpy refused(m_window->page(), &BrowserPage::newWindowRefused);
+    inPage(u"document.body.focus(); window.open('http://try.taobao.com/popup.htm'); true"_s);
+    QTRY_COMPARE(refused.count(), 1);
+    QTest::qWait(1000);
+    QCOMPARE(m_window->page()->url().toString(), start);
+    QCOMPARE(requestsFor(u"http://try.taobao.com/popup.htm"_s), 0);
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QStandardPaths::setTestModeEnabled(true);
+    QApplication app(argc, argv);
+    HttpFixture server(answer);
+    if (!server.startInThread())
+        qFatal("cannot listen on 127.0.0.1");
+    proxy = &server;
+    // Both the engine and the downloader take the desktop's proxy from the environment.
+    qputenv("http_proxy", server.proxyUrl().toLatin1());
+    qunsetenv("no_proxy");
+    qunsetenv("NO_PROXY");
+    QNetworkProxyFactory::setUseSystemConfiguration(true);
+    AnsweringTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_answering.moc"
