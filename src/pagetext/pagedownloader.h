@@ -1,12 +1,16 @@
 #pragma once
 
 #include <QByteArray>
+#include <QEventLoop>
+#include <QList>
 #include <QString>
+#include <QStringDecoder>
 #include <QUrl>
 
 #include <chrono>
 #include <optional>
 #include <stop_token>
+#include <utility>
 
 namespace Quillory {
 
@@ -37,8 +41,21 @@ struct DownloadResult
     int httpStatus = 0;   // the final response's status; the body counts whatever it is
     QByteArray body;      // the whole body, only when status is Ok
     QString text;         // the body decoded in the page's own character set, only when status is Ok
+    QByteArray contentType; // the final response's Content-Type header, as sent
+    QUrl finalUrl;          // where the body came from, after redirects
 
     bool ok() const { return status == Status::Ok; }
+};
+
+// One download with the options the direct fetches need; `download(url)` is `fetch({url})`.
+struct DownloadRequest
+{
+    QUrl url;
+    QList<std::pair<QByteArray, QByteArray>> headers; // set on the request as given
+    bool decodeText = true;                            // false: DownloadResult::text stays empty
+    // What the wait may run on the calling thread: AllEvents lets a window's events run;
+    // ExcludeUserInputEvents holds the user's input back until the download has ended.
+    QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;
 };
 
 // The window's page downloader: one blocking call that takes a URL and gives the page as text or fails.
@@ -52,6 +69,7 @@ public:
     const DownloadLimits &limits() const { return m_limits; }
 
     DownloadResult download(const QUrl &url, std::stop_token stop = {}) const;
+    DownloadResult fetch(const DownloadRequest &request, std::stop_token stop = {}) const;
 
     // The page at `url` as text, or nothing when the transfer fails in any way.
     std::optional<QString> OpenURL(const QString &url, std::stop_token stop = {}) const;
@@ -63,5 +81,11 @@ private:
 // Decodes a downloaded page: the Content-Type charset, else a byte-order mark, else a <meta> charset
 // declaration near the start, else UTF-8 when the bytes are valid UTF-8, else GB18030.
 QString decodePageBody(const QByteArray &body, const QByteArray &contentType);
+
+// A stateless decoder for the charset called `name` (trimmed, any case; IANA and ICU names). The GBK
+// family ("GB2312", "GBK", "x-gbk", "cp936", ...) decodes as GB18030, its superset, as browsers do:
+// ICU's own "GB2312" knows only EUC-CN and garbles the GBK characters of real pages. An invalid
+// decoder when the name is unknown.
+QStringDecoder decoderForCharset(QByteArrayView name);
 
 } // namespace Quillory
