@@ -60,7 +60,8 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
     return pane;
 }
 
-Form1::Form1(QWidget *parent) : QWidget(parent), m_profile(makePersistentProfile())
+Form1::Form1(DownloadLimits downloadLimits, QWidget *parent)
+    : QWidget(parent), Inet1(downloadLimits), m_profile(makePersistentProfile())
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);

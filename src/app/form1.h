@@ -33,7 +33,8 @@ public:
     static const QString promotionalLink;
     static const QString publisherSite;
 
-    explicit Form1(QWidget *parent = nullptr);
+    // `downloadLimits` are those of the page downloader `Inet1`: a 60-second request time-out by default.
+    explicit Form1(DownloadLimits downloadLimits = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Start-up: hands the promotional link to the default browser, then sends the pane home.

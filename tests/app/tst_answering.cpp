@@ -5,10 +5,10 @@
 #include "browsertest.h"
 #include "httpfixture.h"
 #include "launchrecorder.h"
+#include "trialsitefixture.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
-#include <QMutex>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QWebEngineView>
@@ -18,85 +18,7 @@ using namespace Quillory;
 using namespace Quillory::Testing;
 using namespace std::chrono_literals;
 
-// The trial site and the product site, both served by one loopback server that the engine and the
-// downloader reach as their HTTP proxy: the window keeps its built-in hosts.
-namespace {
-
-const QString trialItemUrl = u"http://try.taobao.com/item.htm?id=1001"_s;
-const QString productUrl = u"http://item.taobao.com/item.htm?id=2002"_s;
-const QString helpText = u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s;
-
-struct Site
-{
-    QMutex mutex;
-    QHash<QString, HttpReply> pages; // by URL without fragment
-};
-
-Site &site()
-{
-    static Site instance;
-    return instance;
-}
-
-void servePage(const QString &url, const HttpReply &reply)
-{
-    QMutexLocker lock(&site().mutex);
-    site().pages.insert(url, reply);
-}
-
-void servePage(const QString &url, const QString &html, std::chrono::milliseconds delay = 0ms)
-{
-    HttpReply reply = HttpReply::html(html.toUtf8(), "utf-8");
-    reply.delay = delay;
-    servePage(url, reply);
-}
-
-HttpFixture *proxy = nullptr;
-
-HttpReply answer(const HttpRequest &request)
-{
-    QMutexLocker lock(&site().mutex);
-    return site().pages.value(request.url.toString(), HttpReply::html("<p>not here</p>", "utf-8", 404));
-}
-
-int requestsFor(const QString &url)
-{
-    int count = 0;
-    for (const HttpRequest &request : proxy->requests())
-        count += request.url.toString() == url ? 1 : 0;
-    return count;
-}
-
-QString trialPage(const QString &question, const QStringList &answerLinks = {productUrl},
-                  const QString &extra = {})
-{
-    QString links;
-    for (const QString &href : answerLinks)
-        links += u"<a href=\""_s + href + u"\">找答案</a> "_s;
-    return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>试用</title></head><body>"
-           u"<div class=\"question\">"_s +
-           question + u" "_s + links +
-           u"</div><form onsubmit=\"window.submitted = true; return false\">"
-           u"<input name=\"J_AnswerInput\" id=\"answer\"></form>"_s +
-           extra +
-           u"<script>const f = document.getElementById('answer'); window.events = [];"
-           u"f.addEventListener('input', () => events.push('input'));"
-           u"f.addEventListener('change', () => events.push('change'));</script></body></html>"_s;
-}
-
-QString brandQuestion()
-{
-    return u"属性描述：请问该商品的<em>品牌</em>是什么？"_s;
-}
-
-QString productPage(const QString &listValue)
-{
-    return u"<html><body><ul class=\"attributes-list\"><li title=\"x\">货号:&nbsp;A1</li>"
-           u"<li title=\"y\">品牌:"_s +
-           listValue + u"</li></ul><div>描述加载中</div></body></html>"_s;
-}
-
-} // namespace
+using namespace Quillory::Testing::TrialSiteFixture;
 
 class AnsweringTest final : public QObject
 {
@@ -133,11 +55,7 @@ private:
 
 void AnsweringTest::init()
 {
-    {
-        QMutexLocker lock(&site().mutex);
-        site().pages.clear();
-    }
-    proxy->clearRequests();
+    clearPages();
     m_window = std::make_unique<Form1>();
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
@@ -446,22 +364,5 @@ void AnsweringTest::scriptWindowWithoutFocusedLinkOpensNothing()
     QCOMPARE(requestsFor(u"http://try.taobao.com/popup.htm"_s), 0);
 }
 
-int main(int argc, char *argv[])
-{
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QStandardPaths::setTestModeEnabled(true);
-    QApplication app(argc, argv);
-    HttpFixture server(answer);
-    if (!server.startInThread())
-        qFatal("cannot listen on 127.0.0.1");
-    proxy = &server;
-    // Both the engine and the downloader take the desktop's proxy from the environment.
-    qputenv("http_proxy", server.proxyUrl().toLatin1());
-    qunsetenv("no_proxy");
-    qunsetenv("NO_PROXY");
-    QNetworkProxyFactory::setUseSystemConfiguration(true);
-    AnsweringTest test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QUILLORY_TRIAL_SITE_TEST_MAIN(AnsweringTest)
 #include "tst_answering.moc"
