@@ -7,3 +7,11 @@ tools/deps.sh "${build_packages[@]}"
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure
+
+# The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer (the browser tests
+# are left out: the engine is not built for it).
+cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLORY_SANITIZE=ON -DQUILLORY_WITH_APP=OFF \
+      -DQUILLORY_WITH_BENCH=OFF >/dev/null
+cmake --build build-sanitize
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-sanitize --output-on-failure
