@@ -9,6 +9,10 @@ namespace Quillory {
 
 namespace {
 
+// Longer needles go to two-way matching: Qt's search switches to a Boyer-Moore with only the
+// bad-character rule there, which is quadratic on periodic input.
+constexpr qsizetype kShortNeedle = 5;
+
 // Leftmost occurrence of the needle [n, n + l), l >= 2, in the haystack [h, z), or nullptr.
 //
 // Crochemore-Perrin two-way matching: at most about 2 * |haystack| + l comparisons whatever the input,
@@ -111,8 +115,10 @@ std::optional<qsizetype> findFrom(QStringView text, QStringView needle, qsizetyp
     const qsizetype from = start - 1;
     if (needle.size() > text.size() - from)
         return 0;
-    if (needle.size() == 1) {
-        const qsizetype at = text.indexOf(needle.front(), from, Qt::CaseSensitive); // vectorised
+    if (needle.size() <= kShortNeedle) {
+        // Qt searches one unit with a vectorised scan and up to five with a rolling hash that compares
+        // at most the needle's length per position: linear, and faster than two-way for these.
+        const qsizetype at = text.indexOf(needle, from, Qt::CaseSensitive);
         return at < 0 ? 0 : at + 1;
     }
     const char16_t *const begin = text.utf16();

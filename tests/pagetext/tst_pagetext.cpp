@@ -179,10 +179,11 @@ void TestPageText::findFrom()
 
 void TestPageText::findFromAgreesWithPlainSearch()
 {
-    // Every text up to 9 code units over a two-letter alphabet, every needle up to 5, every start:
-    // periodic needles, near misses and matches at either end all occur.
-    const QStringList texts = allTexts(u"ab", 9);
-    const QStringList needles = allTexts(u"ab", 5);
+    // Every text up to 10 code units over a two-letter alphabet, every needle up to 7 (long enough for
+    // the search that long needles take), every start: periodic needles, near misses and matches at
+    // either end all occur.
+    const QStringList texts = allTexts(u"ab", 10);
+    const QStringList needles = allTexts(u"ab", 7);
     for (const QString &text : texts) {
         for (const QString &needle : needles) {
             for (qsizetype start = 1; start <= text.size() + 1; ++start) {
@@ -295,6 +296,8 @@ void TestPageText::zhuanzi_data()
     QTest::newRow("six digits give the first five") << u"&#123456;"_s << units({12345});
     QTest::newRow("semicolon far after five digits still cuts") << u"&#20013abc;"_s << u"中"_s;
     QTest::newRow("five digits out of range") << u"&#70000;"_s << QString();
+    QTest::newRow("out-of-range reference does not stop the next") << u"&#70000;&#20013;"_s << u"中"_s;
+    QTest::newRow("five digits, semicolon, lone ampersand") << u"&#20013;&x&#25991;"_s << u"中文"_s;
     QTest::newRow("largest code unit") << u"&#65535;"_s << units({0xffff});
     QTest::newRow("one past the largest code unit") << u"&#65536;"_s << QString();
     QTest::newRow("surrogate pair from two references") << u"&#55357;&#56832;"_s << u"😀"_s;
