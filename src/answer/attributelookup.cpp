@@ -28,11 +28,11 @@ qsizetype positionOf(QStringView text, QStringView needle, qsizetype start)
     return findFrom(text, needle, start).value_or(0);
 }
 
-// The region of the page that runs from the first `startMarker` up to just before the first
-// `endMarker`; the empty region when that cut fails (either marker missing, or the end before the start).
-QStringView cutRegion(QStringView page, QStringView startMarker, QStringView endMarker)
+// The region of the page that runs from `regionStart`, where the first start marker stands, up to just
+// before the first `endMarker`; the empty region when that cut fails (either marker missing, or the end
+// before the start).
+QStringView cutRegion(QStringView page, qsizetype regionStart, QStringView endMarker)
 {
-    const qsizetype regionStart = positionOf(page, startMarker, 1);
     const qsizetype regionEnd = positionOf(page, endMarker, 1); // from the page's start, too
     return midView(page, regionStart, regionEnd - regionStart).value_or(QStringView());
 }
@@ -62,16 +62,17 @@ QString lookUpAttribute(const QString &pageText, QString &chazhaosx)
 
     // The attribute list region (a view into the page: a product page runs to megabytes and is never
     // copied; only the final value is).
-    const QStringView listRegion = cutRegion(page, kListStart, kListEnd);
+    const QStringView listRegion = cutRegion(page, positionOf(page, kListStart, 1), kListEnd);
 
     // The first occurrence of the name anywhere in the list region, markup included, decides.
     const qsizetype listNamePos = positionOf(listRegion, name, 1);
     if (listNamePos != 0) {
         cutValue(listRegion, listNamePos, name.size(), kListValueOffset, kListValueEnd, chazhaosx);
-    } else if (positionOf(page, kTableStart, 1) != 0) {
+    } else if (const qsizetype tableStart = positionOf(page, kTableStart, 1); tableStart != 0) {
         // The packaging-and-parameters table, only when the name is not in the list region at all: a
-        // name that is there but whose value can't be cut answers with the name itself.
-        const QStringView tableRegion = cutRegion(page, kTableStart, kTableEnd);
+        // name that is there but whose value can't be cut answers with the name itself. The marker's
+        // position both decides that the table is tried and starts its region.
+        const QStringView tableRegion = cutRegion(page, tableStart, kTableEnd);
         const qsizetype tableNamePos = positionOf(tableRegion, name, 1);
         if (tableNamePos != 0)
             cutValue(tableRegion, tableNamePos, name.size(), kTableValueOffset, kTableValueEnd, chazhaosx);
