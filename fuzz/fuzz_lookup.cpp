@@ -1,0 +1,31 @@
+// lookUpAttribute on a page text against the lookup written out with copying cuts: same answer, held
+// in the argument too, and never longer than the page or a not-found text.
+// Input: attribute name 01 page text.
+
+#include "fuzzinput.h"
+#include "pagetext/pagedownloader.h"
+#include "reference.h"
+
+using namespace QuilloryFuzz;
+
+// chasuxing shares the lookup's object file and downloads through the page downloader; the fuzzer
+// never calls it, so the downloader (and the network) stays out of this program.
+std::optional<QString> Quillory::PageDownloader::OpenURL(const QString &, std::stop_token) const
+{
+    return std::nullopt;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const auto [nameBytes, pageBytes] = splitFields(bytesOf(data, size));
+    const QString name = textFrom(nameBytes);
+    const QString page = textFrom(pageBytes);
+
+    QString chazhaosx = name;
+    const QString answer = Quillory::lookUpAttribute(page, chazhaosx);
+    FUZZ_CHECK(chazhaosx == answer);
+    FUZZ_CHECK(answer.size() <=
+               std::max({page.size(), LookupText::noTable.size(), LookupText::tableMiss.size()}));
+    FUZZ_CHECK(answer == lookUpLiterally(page, name));
+    return 0;
+}
