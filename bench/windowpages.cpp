@@ -1,0 +1,27 @@
+#include "windowpages.h"
+
+using namespace Qt::StringLiterals;
+
+namespace Quillory::Bench {
+
+QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl)
+{
+    const QString paragraph = u"<p>试用中心的商品描述与评价，<b>和问题</b>无关的文字 0123456789。</p>\n"_s;
+    const QString question = u"<div class=\"question\">属性描述：请问该商品的<em>品牌</em>是什么？<a href=\""_s +
+                             productUrl + u"\">找答案</a><input name=\"J_AnswerInput\"></div>"_s;
+    QString filler;
+    const qsizetype paragraphBytes = paragraph.toUtf8().size();
+    for (qsizetype size = 0; size < bytes; size += paragraphBytes)
+        filler += paragraph;
+    return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"_s +
+           QString(u"<div>"_s).repeated(depth) + filler + question + QString(u"</div>"_s).repeated(depth) +
+           u"</body></html>"_s;
+}
+
+QString brandProductPage()
+{
+    return u"<html><body><ul class=\"attributes-list\"><li title=\"y\">品牌:&nbsp;&#38271;&#26149;</li></ul>"
+           u"描述加载中</body></html>"_s;
+}
+
+} // namespace Quillory::Bench
