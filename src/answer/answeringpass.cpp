@@ -83,7 +83,8 @@ void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
     // The field is written only in the document the question was read from. The writes are queued in
     // order on the page, so the pass can end without waiting for this one to report back.
     if (!documentToken.isEmpty())
-        m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, this, [](bool) {});
+        m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, this,
+                          [this](bool written) { Q_EMIT fieldWritten(written); });
     finish();
 }
 

@@ -45,6 +45,8 @@ Q_SIGNALS:
     void started();
     void answerReady(const QString &answer);
     void finished();
+    // The page reported back on writing the answer field (after `finished`).
+    void fieldWritten(bool written);
 
 private:
     void run();

@@ -28,6 +28,7 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
+    void altZInThePageAnswers_data();
     void altZInThePageAnswers();
     void passOnTrialPages_data();
     void passOnTrialPages();
@@ -40,14 +41,15 @@ private Q_SLOTS:
     void tickDuringSlowPassStartsOneMore();
     void answerPageButton_data();
     void answerPageButton();
-    void newWindowFollowsFocusedLink();
-    void scriptWindowWithoutFocusedLinkOpensNothing();
+    void newWindowGoesToFocusedLink_data();
+    void newWindowGoesToFocusedLink();
 
 private:
     QString fieldValue();
     QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
     void openTrialPage(const QString &url, const QString &html);
-    void pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::AltModifier);
+    void pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::AltModifier,
+                     const QString &focusScript = u"document.body.focus()"_s);
     void waitForPassEnd();
 
     std::unique_ptr<Form1> m_window;
@@ -78,13 +80,13 @@ QString AnsweringTest::fieldValue()
 }
 
 // The keyboard focus inside the page, where it is while the user browses.
-void AnsweringTest::pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers)
+void AnsweringTest::pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers, const QString &focusScript)
 {
     QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
     QVERIFY(pageWidget);
     pageWidget->setFocus();
     QTRY_VERIFY(pageWidget->hasFocus());
-    inPage(u"document.body.focus()"_s);
+    inPage(focusScript);
     QTest::keyClick(pageWidget, key, modifiers);
 }
 
@@ -94,12 +96,26 @@ void AnsweringTest::waitForPassEnd()
     QVERIFY(m_window->Command_dati->isEnabled());
 }
 
+void AnsweringTest::altZInThePageAnswers_data()
+{
+    QTest::addColumn<QString>("focusScript");
+    QTest::addColumn<bool>("shifted");
+
+    QTest::newRow("Alt+z, focus on the page") << u"document.body.focus()"_s << false;
+    QTest::newRow("Alt+Z, focus on the page") << u"document.body.focus()"_s << true;
+    QTest::newRow("Alt+z, focus in the answer field")
+        << u"document.getElementById('answer').focus()"_s << false;
+}
+
 void AnsweringTest::altZInThePageAnswers()
 {
+    QFETCH(QString, focusScript);
+    QFETCH(bool, shifted);
+
     servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 1500ms);
     openTrialPage(trialItemUrl, trialPage(brandQuestion()));
 
-    pressInPage(Qt::Key_Z);
+    pressInPage(Qt::Key_Z, shifted ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier, focusScript);
     QTRY_VERIFY(!m_window->Command_dati->isEnabled());
     QTest::qWait(500);
     QVERIFY(!m_window->Command_dati->isEnabled()); // the download is still under way
@@ -334,34 +350,60 @@ void AnsweringTest::answerPageButton()
     QCOMPARE(m_window->Text1->text(), helpText);
 }
 
-void AnsweringTest::newWindowFollowsFocusedLink()
+void AnsweringTest::newWindowGoesToFocusedLink_data()
 {
-    const QString start = u"http://try.taobao.com/start.htm"_s;
-    const QString target = u"http://try.taobao.com/target.htm"_s;
-    servePage(target, u"<html><body>target</body></html>"_s);
-    openTrialPage(start,
-                  u"<html><body><a id=\"l\" target=\"_blank\" href=\"/target.htm\">open</a></body></html>"_s);
-    const int windowsBefore = QApplication::topLevelWidgets().size();
+    QTest::addColumn<QString>("focus");  // the id of the element focused before the action, or "body"
+    QTest::addColumn<QString>("action"); // a script to run, or "enter" for the Enter key in the page
+    QTest::addColumn<QString>("expected");
 
-    inPage(u"document.getElementById('l').focus()"_s);
-    pressInPage(Qt::Key_Return, Qt::NoModifier);
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url().toString(), target, 10000);
-    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
-
-    m_window->Command2->click();
-    QTRY_COMPARE(m_window->page()->url().toString(), start);
+    QTest::newRow("link with a new-window target") << u"blank"_s << u"enter"_s << u"/target.htm"_s;
+    QTest::newRow("script window, focus on the body")
+        << u"body"_s << u"window.open('/popup.htm')"_s << u"/start.htm"_s;
+    QTest::newRow("script window, focus on another link")
+        << u"other"_s << u"window.open('/popup.htm')"_s << u"/other.htm"_s;
+    QTest::newRow("form that submits into a new window") << u"submit"_s << u"enter"_s << u"/start.htm"_s;
+    QTest::newRow("script window, focus on a local file link")
+        << u"local"_s << u"window.open('/popup.htm')"_s << u"/start.htm"_s;
 }
 
-void AnsweringTest::scriptWindowWithoutFocusedLinkOpensNothing()
+// The new window is always refused; the pane goes to the focused element's web link, if it has one.
+void AnsweringTest::newWindowGoesToFocusedLink()
 {
-    const QString start = u"http://try.taobao.com/start.htm"_s;
-    openTrialPage(start, u"<html><body><p>x</p><a href=\"/elsewhere\">elsewhere</a></body></html>"_s);
+    QFETCH(QString, focus);
+    QFETCH(QString, action);
+    QFETCH(QString, expected);
+
+    const QString site = u"http://try.taobao.com"_s;
+    for (const QString &page : {u"/target.htm"_s, u"/other.htm"_s, u"/popup.htm"_s, u"/submit.htm"_s})
+        servePage(site + page, u"<html><body>"_s + page + u"</body></html>"_s);
+    openTrialPage(site + u"/start.htm"_s,
+                  u"<html><body><a id=\"blank\" target=\"_blank\" href=\"/target.htm\">open</a>"
+                  u"<a id=\"other\" href=\"/other.htm\">other</a>"
+                  u"<a id=\"local\" target=\"_blank\" href=\"file:///etc/hostname\">local</a>"
+                  u"<form action=\"/submit.htm\" target=\"_blank\"><button id=\"submit\">go</button></form>"
+                  u"</body></html>"_s);
     QSignalSpy refused(m_window->page(), &BrowserPage::newWindowRefused);
-    inPage(u"document.body.focus(); window.open('http://try.taobao.com/popup.htm'); true"_s);
+    const int windowsBefore = QApplication::topLevelWidgets().size();
+
+    pressInPage(Qt::Key_Shift, Qt::NoModifier); // puts the keyboard focus into the page
+    inPage(focus == u"body"_s ? u"document.activeElement.blur()"_s
+                              : u"document.getElementById('%1').focus()"_s.arg(focus));
+    if (action == u"enter"_s)
+        QTest::keyClick(m_window->WebBrowser1->focusProxy(), Qt::Key_Return);
+    else
+        inPage(action);
+
     QTRY_COMPARE(refused.count(), 1);
-    QTest::qWait(1000);
-    QCOMPARE(m_window->page()->url().toString(), start);
-    QCOMPARE(requestsFor(u"http://try.taobao.com/popup.htm"_s), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url().path(), expected, 10000);
+    QTest::qWait(500);
+    QCOMPARE(m_window->page()->url().path(), expected);
+    QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
+    QCOMPARE(requestsFor(site + u"/popup.htm"_s) + requestsFor(site + u"/submit.htm"_s), 0);
+
+    if (expected != u"/start.htm"_s) { // the followed link is an ordinary entry of the history
+        m_window->Command2->click();
+        QTRY_COMPARE(m_window->page()->url().path(), u"/start.htm"_s);
+    }
 }
 
 QUILLORY_TRIAL_SITE_TEST_MAIN(AnsweringTest)
