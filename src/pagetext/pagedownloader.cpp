@@ -14,6 +14,8 @@ namespace Quillory {
 
 namespace {
 
+QStringDecoder pageDecoderFor(QByteArrayView label);
+
 bool isFetchableScheme(const QUrl &url)
 {
     const QString scheme = url.scheme().toLower();
@@ -221,7 +223,7 @@ QStringDecoder metaDeclaredDecoder(QByteArrayView body)
             if (label.isNull() && contentTypeEquiv && !content.isNull())
                 label = charsetFromMetaContent(content);
             if (!label.trimmed().isEmpty()) {
-                QStringDecoder decoder = decoderForCharset(metaLabelFix(label));
+                QStringDecoder decoder = pageDecoderFor(metaLabelFix(label));
                 if (decoder.isValid())
                     return decoder;
             }
@@ -314,27 +316,43 @@ QString decodeWith(QStringDecoder &decoder, QByteArrayView bytes)
 
 QStringDecoder decoderForCharset(QByteArrayView name)
 {
-    QByteArray label = trimmedAscii(name).toByteArray().toLower();
+    const QByteArray label = trimmedAscii(name).toByteArray();
     if (label.isEmpty())
         return {};
-    static constexpr std::array gbkFamily{
-        "gb2312", "gbk", "x-gbk", "cp936", "windows-936", "ms936", "csgb2312", "chinese",
-        "iso-ir-58", "csiso58gb231280", "gb_2312", "gb_2312-80", "x-euc-cn", "euc-cn", "gb18030",
-    };
-    for (const char *member : gbkFamily) {
-        if (label == member)
+    QStringDecoder decoder(label.constData(), QStringConverter::Flag::Stateless);
+    if (!decoder.isValid())
+        return {};
+    // ICU resolves every alias (and loose spellings) to its converter's name: decide on that.
+    const QByteArrayView canonical(decoder.name());
+    for (const char *member : {"GB2312", "GBK", "GB_2312-80", "GB18030", "windows-936"}) {
+        if (canonical.compare(member, Qt::CaseInsensitive) == 0)
             return QStringDecoder("GB18030", QStringConverter::Flag::Stateless);
     }
-    if (label == "utf-8" || label == "utf8" || label == "unicode-1-1-utf-8")
-        return QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    return QStringDecoder(label.constData(), QStringConverter::Flag::Stateless);
+    return decoder;
 }
+
+namespace {
+
+// A decoder for a label found in a page or its header, by browsers' rules on top of the names:
+// US-ASCII and ISO-8859-1 mean windows-1252.
+QStringDecoder pageDecoderFor(QByteArrayView label)
+{
+    QStringDecoder decoder = decoderForCharset(label);
+    if (decoder.isValid()) {
+        const QByteArrayView canonical(decoder.name());
+        if (canonical.compare("US-ASCII", Qt::CaseInsensitive) == 0 || canonical.compare("ISO-8859-1", Qt::CaseInsensitive) == 0)
+            return QStringDecoder("windows-1252", QStringConverter::Flag::Stateless);
+    }
+    return decoder;
+}
+
+} // namespace
 
 QString decodePageBody(const QByteArray &body, const QByteArray &contentType)
 {
     const QByteArray declared = charsetParameter(contentType);
     if (!declared.isEmpty()) {
-        QStringDecoder decoder = decoderForCharset(declared);
+        QStringDecoder decoder = pageDecoderFor(declared);
         if (decoder.isValid())
             return decodeWith(decoder, body);
     }

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <thread>
 
 using namespace Quillory;
 using namespace Quillory::Testing;
@@ -134,6 +135,11 @@ void tst_Download::decodePageBody_data()
         << QByteArray("<meta charset=gbk>") + gbkPage << QByteArray("text/html; charset=no-such-thing")
         << QStringLiteral("<meta charset=gbk>") + page;
     QTest::newRow("header without charset falls to sniffing") << gbkPage << QByteArray("text/html") << page;
+    QTest::newRow("header euc-cn decodes GBK characters") << gbkPage << QByteArray("text/html; charset=euc-cn") << page;
+    QTest::newRow("header iso-8859-1 means windows-1252") << QByteArray("caf\xE9 \x80") << QByteArray("text/html; charset=iso-8859-1")
+                                                          << QStringLiteral("café €");
+    QTest::newRow("meta us-ascii means windows-1252") << QByteArray("<meta charset=us-ascii>\x80") << QByteArray()
+                                                      << QStringLiteral("<meta charset=us-ascii>€");
 
     QTest::newRow("utf-8 BOM") << QByteArray("\xEF\xBB\xBF") + utf8Page << QByteArray() << page;
     QTest::newRow("utf-8 BOM beats meta") << QByteArray("\xEF\xBB\xBF<meta charset=gbk>") + utf8Page << QByteArray()
@@ -196,8 +202,9 @@ void tst_Download::decoderForCharset_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("valid");
-    for (const char *name : {"gbk", "GBK", "GB2312", "gb2312", "GB18030", "x-gbk", "cp936", "Big5", "big5", "UTF-8",
-                             "utf8", "utf-16le", "iso-8859-1", "windows-1252", "Shift_JIS", " gbk "})
+    for (const char *name : {"gbk", "GBK", "GB2312", "gb2312", "GB18030", "x-gbk", "cp936", "windows-936", "euc-cn",
+                             "csgb2312", "gb_2312-80", "chinese", "iso-ir-58", "Big5", "big5", "UTF-8", "utf8", "utf-16le",
+                             "iso-8859-1", "windows-1252", "Shift_JIS", " gbk "})
         QTest::newRow(name) << QByteArray(name) << true;
     for (const char *name : {"", "no-such-charset", "   "})
         QTest::newRow(name[0] ? name : "empty") << QByteArray(name) << false;
@@ -209,7 +216,9 @@ void tst_Download::decoderForCharset()
     QFETCH(bool, valid);
     QStringDecoder decoder = Quillory::decoderForCharset(name);
     QCOMPARE(decoder.isValid(), valid);
-    if (valid && name.trimmed().toLower().startsWith("gb"))
+    const QByteArray lower = name.trimmed().toLower();
+    if (valid && (lower.startsWith("gb") || lower.contains("936") || lower.contains("euc-cn") || lower == "chinese"
+                  || lower == "x-gbk" || lower == "csgb2312" || lower == "iso-ir-58"))
         QCOMPARE(decoder.decode(gbk(chinese)).operator QString(), chinese);
 }
 
@@ -612,6 +621,17 @@ void tst_Download::worksOnAWorkerThread()
     worker->start();
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     QVERIFY(worker->wait(10000));
+    QCOMPARE(text, std::optional<QString>(page));
+
+    // A thread that Qt did not start works too: the download makes its own event dispatcher there.
+    text.reset();
+    done = false;
+    std::thread plain([&] {
+        text = downloader.OpenURL(server.url().toString());
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    plain.join();
     QCOMPARE(text, std::optional<QString>(page));
 }
 
