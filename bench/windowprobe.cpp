@@ -5,6 +5,7 @@
 // The home page comes through the proxy the benchmark sets in the environment.
 
 #include "answer/trialsite.h"
+#include "app/browserpage.h"
 #include "app/form1.h"
 
 #include <QApplication>

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QWebEngineProfile>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void controls_data();
     void controls();
     void checkBoxCaptionIsCutOff();
+    void storedSettings();
     void tabOrderStartsInThePane();
     void accessKeysClickTheirButtons_data();
     void accessKeysClickTheirButtons();
@@ -128,6 +130,16 @@ void WindowTest::controls()
 void WindowTest::checkBoxCaptionIsCutOff()
 {
     QVERIFY(m_window->Check1->width() < m_window->Check1->sizeHint().width());
+}
+
+// The page downloader waits 60 s for a silent server; the pane keeps its login on disk.
+void WindowTest::storedSettings()
+{
+    QCOMPARE(m_window->Inet1.limits().transferTimeout, std::chrono::milliseconds(60000));
+    QWebEngineProfile *profile = m_window->page()->profile();
+    QVERIFY(!profile->isOffTheRecord());
+    QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::ForcePersistentCookies);
+    QVERIFY(!profile->persistentStoragePath().isEmpty());
 }
 
 void WindowTest::tabOrderStartsInThePane()
