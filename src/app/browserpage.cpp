@@ -1,6 +1,7 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
+#include "pagetext/tagnamecase.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -23,7 +24,46 @@ std::optional<QString> optionalText(const QVariant &value)
     return std::nullopt;
 }
 
-PageSnapshot snapshotFrom(const QVariant &result)
+QList<std::optional<QString>> partsFrom(const QVariantList &parts)
+{
+    QList<std::optional<QString>> elementParts;
+    elementParts.reserve(parts.size());
+    for (const QVariant &part : parts)
+        elementParts.append(optionalText(part));
+    return elementParts;
+}
+
+// The root element's part and, for every element, the parts of those inside it, from the engine's
+// markup with the element names put right; nothing when the two do not match.
+std::optional<QList<std::optional<QString>>>
+partsFromEngineMarkup(const QString &markup, const QString &tagNames, ElementScope scope)
+{
+    const QStringList names = tagNames.isEmpty() ? QStringList() : tagNames.split(u' ');
+    std::optional<ElementMarkup> restored = restoreTagNameCase(markup, names);
+    if (!restored)
+        return std::nullopt;
+    QList<std::optional<QString>> parts{restored->markup};
+    if (scope == ElementScope::AllElements) {
+        parts.reserve(1 + restored->innerRanges.size());
+        for (const auto &[begin, end] : restored->innerRanges)
+            parts.append(restored->markup.sliced(begin, end - begin));
+    }
+    return parts;
+}
+
+QList<PageLink> linksFrom(const QVariantList &links)
+{
+    QList<PageLink> pageLinks;
+    pageLinks.reserve(links.size());
+    for (const QVariant &link : links) {
+        const QVariantList pair = link.toList();
+        pageLinks.append({optionalText(pair.value(0)), optionalText(pair.value(1))});
+    }
+    return pageLinks;
+}
+
+// Nothing when the engine's markup has to be read again the exact way.
+std::optional<PageSnapshot> snapshotFrom(const QVariant &result, ElementScope scope)
 {
     PageSnapshot snapshot;
     const QVariantMap map = result.toMap();
@@ -31,19 +71,18 @@ PageSnapshot snapshotFrom(const QVariant &result)
     if (!snapshot.hasDocument)
         return snapshot;
     snapshot.documentToken = map.value(u"token"_s).toString();
-    const QVariantList parts = map.value(u"parts"_s).toList();
-    snapshot.elementParts.reserve(parts.size());
-    for (const QVariant &part : parts)
-        snapshot.elementParts.append(optionalText(part));
-    const QVariant links = map.value(u"links"_s);
-    if (links.typeId() == QMetaType::QVariantList) {
-        QList<PageLink> pageLinks;
-        for (const QVariant &link : links.toList()) {
-            const QVariantList pair = link.toList();
-            pageLinks.append({optionalText(pair.value(0)), optionalText(pair.value(1))});
-        }
-        snapshot.links = std::move(pageLinks);
+    if (map.contains(u"markup"_s)) {
+        auto parts = partsFromEngineMarkup(map.value(u"markup"_s).toString(),
+                                           map.value(u"tagNames"_s).toString(), scope);
+        if (!parts)
+            return std::nullopt;
+        snapshot.elementParts = std::move(*parts);
+    } else {
+        snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     }
+    const QVariant links = map.value(u"links"_s);
+    if (links.typeId() == QMetaType::QVariantList)
+        snapshot.links = linksFrom(links.toList());
     return snapshot;
 }
 
@@ -74,14 +113,26 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
         QTimer::singleShot(0, context, [done = std::move(done)] { done(PageSnapshot()); });
         return;
     }
+    readPageWith(request, !m_engineMarkupAllowed, context, std::move(done));
+}
+
+void BrowserPage::readPageWith(const PageReadRequest &request, bool exact, QObject *context,
+                               std::function<void(const PageSnapshot &)> done)
+{
     QString part;
     if (request.part)
         part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
     const QString source =
-        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, request.withLinks,
+        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks,
                               QUuid::createUuid().toString(QUuid::WithoutBraces));
     runScript(source, context,
-              [done = std::move(done)](const QVariant &result) { done(snapshotFrom(result)); });
+              [this, request, context = QPointer<QObject>(context),
+               done = std::move(done)](const QVariant &result) {
+                  if (std::optional<PageSnapshot> snapshot = snapshotFrom(result, request.scope))
+                      done(*snapshot);
+                  else
+                      readPageWith(request, true, context, done);
+              });
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,

@@ -32,6 +32,10 @@ public:
     void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
                     QObject *context, std::function<void(bool written)> done) override;
 
+    // Markup is read through the engine's own serialization where it can be (the default), else by
+    // the exact walk of our own. Tests compare the two.
+    void setEngineMarkupAllowed(bool allowed) { m_engineMarkupAllowed = allowed; }
+
     // The link target of the focused element of the top-level document, "" when it has none.
     void readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done);
 
@@ -40,7 +44,11 @@ Q_SIGNALS:
     void newWindowRefused();
 
 private:
+    void readPageWith(const PageReadRequest &request, bool exact, QObject *context,
+                      std::function<void(const PageSnapshot &)> done);
     void runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done);
+
+    bool m_engineMarkupAllowed = true;
 };
 
 } // namespace Quillory

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
+#include <QShortcutEvent>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -37,6 +38,26 @@ std::unique_ptr<QWebEngineProfile> makePersistentProfile()
     profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
     return profile;
 }
+
+// A button whose access key clicks it at once and leaves the keyboard focus where it is: the user
+// presses Alt+Z while typing in the page and goes on typing there. (Qt's own access keys animate the
+// click for a tenth of a second and move the focus to the button.)
+class AccessKeyButton final : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::Shortcut && !static_cast<QShortcutEvent *>(event)->isAmbiguous()) {
+            if (isEnabled())
+                click();
+            return true;
+        }
+        return QPushButton::event(event);
+    }
+};
 
 template <typename Control> Control *placeControl(Control *control, const char *name, QRect twips)
 {
@@ -83,9 +104,10 @@ Form1::~Form1()
 
 void Form1::createControls()
 {
-    Command_dati = placeControl(new QPushButton(u"答题(&z)"_s, this), "Command_dati", {120, 120, 855, 375});
-    Command2 = placeControl(new QPushButton(u"后退(&x)"_s, this), "Command2", {1200, 120, 975, 375});
-    Command1 = placeControl(new QPushButton(u"查看答案(&c)"_s, this), "Command1", {2400, 120, 1215, 375});
+    Command_dati =
+        placeControl(new AccessKeyButton(u"答题(&z)"_s, this), "Command_dati", {120, 120, 855, 375});
+    Command2 = placeControl(new AccessKeyButton(u"后退(&x)"_s, this), "Command2", {1200, 120, 975, 375});
+    Command1 = placeControl(new AccessKeyButton(u"查看答案(&c)"_s, this), "Command1", {2400, 120, 1215, 375});
     // Only as wide as its box: its own caption is cut off, the label beside it names the mode.
     Check1 = placeControl(new QCheckBox(u"Check1"_s, this), "Check1", {3840, 240, 255, 255});
     Label1 = placeControl(new QLabel(u"自动答题（网速要给力啊）"_s, this), "Label1", {4200, 240, 3615, 255});
@@ -124,7 +146,7 @@ void Form1::addShiftedAccessKey(QPushButton *button, Qt::Key key)
     auto *shortcut = new QShortcut(QKeySequence(Qt::ALT | Qt::SHIFT | key), this);
     connect(shortcut, &QShortcut::activated, button, [button] {
         if (button->isEnabled())
-            button->animateClick();
+            button->click();
     });
 }
 

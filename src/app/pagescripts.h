@@ -12,10 +12,12 @@ namespace Quillory::PageScripts {
 // is written as a \uXXXX escape.
 QString stringLiteral(const QString &text);
 
-// Returns {hasDocument, parts, links, token}: each element's part (its inner markup with element names
-// as tagName gives them, or its inner text; null when it cannot be read), the document's links as
-// [text, href] pairs, and the token that names this document in our script world.
-QString readPage(const QString &part, bool rootOnly, bool withLinks, const QString &freshToken);
+// Returns {hasDocument, links, token} and either {parts} or {markup, tagNames}: each element's part (its
+// inner markup with element names as tagName gives them, or its inner text; null when it cannot be
+// read), or, for markup of an HTML document unless `exact` is set, the engine's own inner markup of
+// the root element with the tagNames of the elements inside it (space-separated), the document's
+// links as [text, href] pairs, and the token that names this document in our script world.
+QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &freshToken);
 
 // Sets the value of the first element named `fieldName` and dispatches input and change on it, only
 // while the document is still the one that `documentToken` names. Returns whether it wrote.

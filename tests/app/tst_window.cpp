@@ -65,6 +65,8 @@ private Q_SLOTS:
     void documentText_data();
     void documentText();
     void documentMarkupMatchesEngine();
+    void engineMarkupMatchesExactWalk_data();
+    void engineMarkupMatchesExactWalk();
     void documentTextWithoutPage();
 
 private:
@@ -342,6 +344,44 @@ void WindowTest::documentMarkupMatchesEngine()
     QCOMPARE(ours.toLower(), engine.toString().toLower());
     QVERIFY(ours.contains(u"<EM>属性</EM>"_s));
     QVERIFY(ours.contains(u"<foreignObject><P>f</P></foreignObject>"_s));
+}
+
+void WindowTest::engineMarkupMatchesExactWalk_data()
+{
+    QTest::addColumn<QByteArray>("page");
+
+    QTest::newRow("foreign elements, raw text, comments, quotes")
+        << QByteArray(R"(<html><head><style>a < b {}</style><script>if (1 < 2) x = "</em>";</script></head>
+<body><!-- <em>not</em> --><p title="<EM>x</EM>" data-q='a"b'>属性描述<em>品牌</em></p><br><img src=x>
+<svg><foreignObject><div>f</div></foreignObject><title>t</title></svg><math><mi>x</mi></math>
+<textarea><em>t</em></textarea><noscript><em>n</em></noscript><table><tr><td>1</td></tr></table></body></html>)");
+    QTest::newRow("markup built by script") << QByteArray(R"(<html><body><p id="p">x</p><img id="i"><script>
+const p = document.getElementById('p');
+p.appendChild(document.createComment('--><em>fake</em><!--'));
+p.appendChild(document.createTextNode('<EM>'));
+p.appendChild(document.createTextNode('属性描述'));
+document.getElementById('i').appendChild(document.createElement('span'));
+const s = document.createElement('script'); s.textContent = '</em></script><b>'; p.appendChild(s);
+p.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'Mixed'));
+</script></body></html>)");
+    QTest::newRow("template") << QByteArray(
+        "<html><body><template><em>in</em></template><em>out</em></body></html>");
+}
+
+// The fast path through the engine's own serialization gives exactly what our own walk gives.
+void WindowTest::engineMarkupMatchesExactWalk()
+{
+    QFETCH(QByteArray, page);
+
+    HttpFixture server([&](const HttpRequest &) { return HttpReply::html(page, "utf-8"); });
+    QVERIFY(server.start());
+    QVERIFY(loadAndWait(*m_window->page(), server.url(u"/page.html")));
+
+    const QString fast = readDocumentText(*m_window->page(), true);
+    m_window->page()->setEngineMarkupAllowed(false);
+    const QString exact = readDocumentText(*m_window->page(), true);
+    QVERIFY(!exact.isEmpty());
+    QCOMPARE(fast, exact);
 }
 
 void WindowTest::documentTextWithoutPage()

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QStringView>
+
+#include <optional>
+#include <utility>
+
+namespace Quillory {
+
+// The inner markup of an element with every element name written as tagName gives it, and where the
+// inner markup of each element inside it lies in that text.
+struct ElementMarkup
+{
+    QString markup;
+    // For each element inside, in document order: the [begin, end) offsets of its inner markup.
+    QList<std::pair<qsizetype, qsizetype>> innerRanges;
+};
+
+// The engine serializes markup (innerHTML) with HTML element names in lower case, and can do so far
+// faster than any script walking the document. This writes the names back as `tagNames` gives them:
+// the tagName of each element inside, in document order. It returns nothing when the markup and the
+// names do not tell the same story (a page that built odd markup through script); the caller then
+// serializes the document the slow way, which is exact. The markup must come from an HTML document.
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames);
+
+} // namespace Quillory
