@@ -207,7 +207,7 @@ void runWindowBenchmarks(BenchTable &table)
 
     table.addSection(u"Answering pass: Alt+Z to the answer written, less the download"_s);
     for (const int depth : {10, 40}) {
-        for (const qsizetype kib : {100, 1024, 5120}) {
+        for (const qsizetype kib : {100, 1024, 2560, 5120}) {
             sites.serve(trialUrl, trialPageOfSize(kib * 1024, depth, productUrl));
             if (!loadAndWait(window.page(), QUrl(trialUrl)))
                 qFatal("trial page did not load");
