@@ -99,6 +99,42 @@ const char16_t *twoWaySearch(const char16_t *h, const char16_t *const z, const c
     }
 }
 
+// The first unit of the needle outside ASCII, or -1 when it is all ASCII.
+qsizetype firstWideUnit(QStringView needle)
+{
+    const auto wide = std::find_if(needle.begin(), needle.end(), [](QChar c) { return c.unicode() >= 0x80; });
+    return wide == needle.end() ? -1 : qsizetype(wide - needle.begin());
+}
+
+// Leftmost occurrence of the needle at or after `from`, found by scanning for its unit at `anchor`
+// with Qt's vectorised single-unit search and comparing the whole needle at each hit. A page is
+// mostly ASCII markup, so a needle's first non-ASCII unit (a Chinese marker or attribute name) is
+// rare in it, and this beats any general search by several times. Returns the 0-based position, or
+// -1 when there is none; returns nothing, with `from` moved on, once the hits that were no match have
+// cost more than a few comparisons per unit scanned, so that the caller finishes with a search that is
+// linear whatever the text.
+std::optional<qsizetype> anchoredSearch(QStringView text, QStringView needle, qsizetype anchor,
+                                        qsizetype &from)
+{
+    const QChar unit = needle[anchor];
+    const qsizetype lastStart = text.size() - needle.size();
+    const qsizetype scanStart = from;
+    qsizetype compared = 0;
+    while (from <= lastStart) {
+        const qsizetype hit = text.indexOf(unit, from + anchor);
+        if (hit < 0 || hit - anchor > lastStart)
+            return -1;
+        const qsizetype start = hit - anchor;
+        if (text.sliced(start, needle.size()) == needle)
+            return start;
+        from = start + 1;
+        compared += needle.size();
+        if (compared > 4 * (from - scanStart) + 16 * needle.size())
+            return std::nullopt;
+    }
+    return -1;
+}
+
 } // namespace
 
 std::optional<qsizetype> findFrom(QStringView text, QStringView needle, qsizetype start)
@@ -112,9 +148,13 @@ std::optional<qsizetype> findFrom(QStringView text, QStringView needle, qsizetyp
     if (needle.isEmpty())
         return start;
 
-    const qsizetype from = start - 1;
+    qsizetype from = start - 1;
     if (needle.size() > text.size() - from)
         return 0;
+    if (const qsizetype anchor = firstWideUnit(needle); anchor >= 0) {
+        if (const std::optional<qsizetype> at = anchoredSearch(text, needle, anchor, from))
+            return *at + 1; // -1, not found, gives 0
+    }
     if (needle.size() <= kShortNeedle) {
         // Qt searches one unit with a vectorised scan and up to five with a rolling hash that compares
         // at most the needle's length per position: linear, and faster than two-way for these.

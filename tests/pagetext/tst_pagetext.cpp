@@ -95,7 +95,9 @@ class TestPageText : public QObject
 private Q_SLOTS:
     void findFrom_data();
     void findFrom();
+    void findFromAgreesWithPlainSearch_data();
     void findFromAgreesWithPlainSearch();
+    void findFromOnLongPeriodicText_data();
     void findFromOnLongPeriodicText();
     void midText_data();
     void midText();
@@ -177,13 +179,24 @@ void TestPageText::findFrom()
     }
 }
 
+void TestPageText::findFromAgreesWithPlainSearch_data()
+{
+    QTest::addColumn<QString>("alphabet");
+    // ASCII needles take the general searches; a needle with a unit beyond ASCII is first looked for
+    // by that unit, and falls back to the general search after too many hits that are no match.
+    QTest::newRow("ascii letters") << u"ab"_s;
+    QTest::newRow("one Chinese letter") << u"a包"_s;
+    QTest::newRow("Chinese letters only") << u"包装"_s;
+}
+
 void TestPageText::findFromAgreesWithPlainSearch()
 {
     // Every text up to 10 code units over a two-letter alphabet, every needle up to 7 (long enough for
     // the search that long needles take), every start: periodic needles, near misses and matches at
     // either end all occur.
-    const QStringList texts = allTexts(u"ab", 10);
-    const QStringList needles = allTexts(u"ab", 7);
+    QFETCH(QString, alphabet);
+    const QStringList texts = allTexts(alphabet, 10);
+    const QStringList needles = allTexts(alphabet, 7);
     for (const QString &text : texts) {
         for (const QString &needle : needles) {
             for (qsizetype start = 1; start <= text.size() + 1; ++start) {
@@ -196,15 +209,26 @@ void TestPageText::findFromAgreesWithPlainSearch()
     }
 }
 
+void TestPageText::findFromOnLongPeriodicText_data()
+{
+    QTest::addColumn<QChar>("letter");
+    QTest::addColumn<QChar>("odd");
+    QTest::newRow("ascii") << QChar(u'a') << QChar(u'b');
+    // Every unit of the text is a hit for the needle's first unit: the search must stop checking hits.
+    QTest::newRow("Chinese") << QChar(u'包') << QChar(u'装');
+}
+
 void TestPageText::findFromOnLongPeriodicText()
 {
     // A text of one repeated letter and a needle that differs from it in one place only: the input
     // that makes a search with a bad-character rule alone compare the whole needle at every position.
-    const QString text = QString(200000, u'a') + u"b" + QString(999, u'a');
-    const QString needle = u"b"_s + QString(999, u'a');
+    QFETCH(QChar, letter);
+    QFETCH(QChar, odd);
+    const QString text = QString(200000, letter) + odd + QString(999, letter);
+    const QString needle = odd + QString(999, letter);
     QCOMPARE(Quillory::findFrom(text, needle, 1), std::optional<qsizetype>(200001));
     QCOMPARE(Quillory::findFrom(text, needle, 200002), std::optional<qsizetype>(0));
-    const QString other = QString(999, u'a') + u"b";
+    const QString other = QString(999, letter) + odd;
     QCOMPARE(Quillory::findFrom(text, other, 1), std::optional<qsizetype>(199002));
 }
 
