@@ -2,6 +2,7 @@
 
 #include "pagetext/browserpane.h"
 #include "pagetext/documenttext.h"
+#include "pagetext/tagnamecase.h"
 #include "pagetext/textrules.h"
 #include "pagetext/textviews.h"
 #include "pagetext/zhuanzi.h"
@@ -110,6 +111,8 @@ private Q_SLOTS:
     void joinDocumentParts();
     void documentText_data();
     void documentText();
+    void restoreTagNameCase_data();
+    void restoreTagNameCase();
 };
 
 void TestPageText::findFrom_data()
@@ -482,6 +485,60 @@ void TestPageText::documentText()
         QTRY_VERIFY(result.has_value());
         QCOMPARE(*result, expected);
     }
+}
+
+void TestPageText::restoreTagNameCase_data()
+{
+    QTest::addColumn<QString>("engineMarkup");
+    QTest::addColumn<QStringList>("tagNames");
+    QTest::addColumn<bool>("restored");
+    QTest::addColumn<QString>("markup");
+    QTest::addColumn<QStringList>("innerMarkups"); // of each element, in document order
+
+    QTest::newRow("nested, void and raw-text elements")
+        << uR"(<p class="a">x<em>品牌</em></p><br><script>if (a<b) x = "</em>";</script>)"_s
+        << QStringList{u"P"_s, u"EM"_s, u"BR"_s, u"SCRIPT"_s} << true
+        << uR"(<P class="a">x<EM>品牌</EM></P><BR><SCRIPT>if (a<b) x = "</em>";</SCRIPT>)"_s
+        << QStringList{u"x<EM>品牌</EM>"_s, u"品牌"_s, QString(), uR"(if (a<b) x = "</em>";)"_s};
+    QTest::newRow("'>' inside a quoted attribute")
+        << uR"(<a title="<em>a>b</em>">x</a>)"_s << QStringList{u"A"_s} << true
+        << uR"(<A title="<em>a>b</em>">x</A>)"_s << QStringList{u"x"_s};
+    QTest::newRow("foreign elements keep their names")
+        << u"<svg><foreignObject>f</foreignObject></svg>"_s << QStringList{u"svg"_s, u"foreignObject"_s} << true
+        << u"<svg><foreignObject>f</foreignObject></svg>"_s
+        << QStringList{u"<foreignObject>f</foreignObject>"_s, u"f"_s};
+    QTest::newRow("tags inside a comment and escaped text stay as they are")
+        << u"<!-- <em>x</em> -->&lt;em&gt;<b>y</b>"_s << QStringList{u"B"_s} << true
+        << u"<!-- <em>x</em> -->&lt;em&gt;<B>y</B>"_s << QStringList{u"y"_s};
+    QTest::newRow("more elements than names") << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false
+                                              << QString() << QStringList();
+    QTest::newRow("more names than elements") << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false
+                                              << QString() << QStringList();
+    QTest::newRow("a name that is not the element's") << u"<b></b>"_s << QStringList{u"I"_s} << false
+                                                      << QString() << QStringList();
+    QTest::newRow("end tags out of order") << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false
+                                           << QString() << QStringList();
+    QTest::newRow("comment never closed") << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString()
+                                          << QStringList();
+}
+
+void TestPageText::restoreTagNameCase()
+{
+    QFETCH(QString, engineMarkup);
+    QFETCH(QStringList, tagNames);
+    QFETCH(bool, restored);
+    QFETCH(QString, markup);
+    QFETCH(QStringList, innerMarkups);
+
+    const std::optional<Quillory::ElementMarkup> result = Quillory::restoreTagNameCase(engineMarkup, tagNames);
+    QCOMPARE(result.has_value(), restored);
+    if (!result)
+        return;
+    QCOMPARE(result->markup, markup);
+    QStringList inners;
+    for (const auto &[begin, end] : result->innerRanges)
+        inners.append(result->markup.sliced(begin, end - begin));
+    QCOMPARE(inners, innerMarkups);
 }
 
 QTEST_GUILESS_MAIN(TestPageText)
