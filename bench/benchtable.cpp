@@ -30,8 +30,9 @@ void BenchTable::print(QTextStream &out) const
             continue;
         }
         const int decimals = row.figure >= 100 ? 0 : row.figure >= 10 ? 1 : row.figure >= 1 ? 2 : 3;
-        out << "  " << row.name.leftJustified(nameWidth) << "  " << QString::number(row.figure, 'f', decimals).rightJustified(9)
-            << ' ' << row.unit.leftJustified(6);
+        out << "  " << row.name.leftJustified(nameWidth) << "  "
+            << QString::number(row.figure, 'f', decimals).rightJustified(9) << ' '
+            << row.unit.leftJustified(6);
         if (!row.note.isEmpty())
             out << "  " << row.note;
         out << Qt::endl;

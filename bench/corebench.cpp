@@ -39,14 +39,16 @@ void benchZhuanzi(BenchTable &table)
     double baseRate = 0;
     for (const auto &[mib, runs] : {std::pair{1, 51}, std::pair{16, 11}, std::pair{64, 7}}) {
         const QString input = referenceDenseText(mib * MiB);
-        const double seconds = BenchTable::medianSeconds(runs, [&] { g_sink = g_sink + zhuanzi(input).size(); });
+        const double seconds =
+            BenchTable::medianSeconds(runs, [&] { g_sink = g_sink + zhuanzi(input).size(); });
         const double rate = mib / seconds;
         if (baseRate == 0)
             baseRate = rate;
-        const QString note = mib == 1 ? QStringLiteral("median of %1 runs").arg(runs)
-                                      : QStringLiteral("x%1 of the 1 MiB rate (linear: about 1); median of %2 runs")
-                                            .arg(rate / baseRate, 0, 'f', 2)
-                                            .arg(runs);
+        const QString note =
+            mib == 1 ? QStringLiteral("median of %1 runs").arg(runs)
+                     : QStringLiteral("x%1 of the 1 MiB rate (linear: about 1); median of %2 runs")
+                           .arg(rate / baseRate, 0, 'f', 2)
+                           .arg(runs);
         table.add(QStringLiteral("zhuanzi, %1 MiB").arg(mib), rate, QStringLiteral("MiB/s"), note);
     }
 }
@@ -56,19 +58,24 @@ void benchZhuanzi(BenchTable &table)
 // at the very end, so that a lookup answered from the table searches the whole page.
 QByteArray productPage(qsizetype bytes)
 {
-    QString head = QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"gbk\"><title>宝贝详情</title></head><body>"
-                                  "<div id=\"attributes\"><ul class=\"attributes-list\">");
-    const QString names[] = {QStringLiteral("品牌"), QStringLiteral("型号"), QStringLiteral("颜色分类"), QStringLiteral("货号"),
-                             QStringLiteral("适用季节"), QStringLiteral("上市时间"), QStringLiteral("材质"), QStringLiteral("尺码")};
+    QString head =
+        QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"gbk\"><title>宝贝详情</title></head><body>"
+                       "<div id=\"attributes\"><ul class=\"attributes-list\">");
+    const QString names[] = {QStringLiteral("品牌"), QStringLiteral("型号"),     QStringLiteral("颜色分类"),
+                             QStringLiteral("货号"), QStringLiteral("适用季节"), QStringLiteral("上市时间"),
+                             QStringLiteral("材质"), QStringLiteral("尺码")};
     for (const QString &name : names)
-        head += QStringLiteral("<li title=\"&nbsp;&#38271;&#26149;\">") + name + QStringLiteral(":&nbsp;&#38271;&#26149;</li>");
+        head += QStringLiteral("<li title=\"&nbsp;&#38271;&#26149;\">") + name +
+                QStringLiteral(":&nbsp;&#38271;&#26149;</li>");
     head += QStringLiteral("</ul></div><div id=\"description\">描述加载中</div>");
-    const QString tail = QStringLiteral("<div id=\"J_Params\"><h4>包装和参数</h4><table>"
-                                        "<tr><th>产地</th><td>&nbsp;&#20013;&#22269;&#21513;&#26519;</td></tr>"
-                                        "<tr><th>保质期</th><td>&nbsp;365天</td></tr></table>"
-                                        "<p>拍下价格的不同可能会由于促销和打折引起的</p></div></body></html>");
+    const QString tail =
+        QStringLiteral("<div id=\"J_Params\"><h4>包装和参数</h4><table>"
+                       "<tr><th>产地</th><td>&nbsp;&#20013;&#22269;&#21513;&#26519;</td></tr>"
+                       "<tr><th>保质期</th><td>&nbsp;365天</td></tr></table>"
+                       "<p>拍下价格的不同可能会由于促销和打折引起的</p></div></body></html>");
     const QString block = QStringLiteral(
-        "<div class=\"desc\"><p>这款产品采用优质材料制作，做工精细，经久耐用。&#36136;&#37327;可靠，售后无忧。</p>"
+        "<div class=\"desc\">"
+        "<p>这款产品采用优质材料制作，做工精细，经久耐用。&#36136;&#37327;可靠，售后无忧。</p>"
         "<img src=\"//img.alicdn.example/imgextra/i1/0000/TB1.jpg\" width=\"750\" alt=\"细节图\"></div>\n");
     QStringEncoder encoder("GB18030");
     QByteArray page = encoder.encode(head);
@@ -84,7 +91,8 @@ QByteArray productPage(qsizetype bytes)
 void benchLookup(BenchTable &table)
 {
     using namespace Quillory::Testing;
-    table.addSection(QStringLiteral("Lookup vs bare download (GBK, charset in the header, loopback fixture in its own thread)"));
+    table.addSection(QStringLiteral(
+        "Lookup vs bare download (GBK, charset in the header, loopback fixture in its own thread)"));
 
     QByteArray page;
     HttpFixture server([&page](const HttpRequest &) { return HttpReply::html(page, "GBK"); });
@@ -100,7 +108,8 @@ void benchLookup(BenchTable &table)
         // Sanity: both answers are what the page says.
         QString check = QStringLiteral("产地");
         QString listCheck = QStringLiteral("品牌");
-        if (chasuxing(Inet1, url, check) != QStringLiteral("中国吉林") || chasuxing(Inet1, url, listCheck) != QStringLiteral("长春")) {
+        if (chasuxing(Inet1, url, check) != QStringLiteral("中国吉林") ||
+            chasuxing(Inet1, url, listCheck) != QStringLiteral("长春")) {
             std::fprintf(stderr, "the lookup did not find the page's values\n");
             return;
         }
@@ -143,21 +152,31 @@ void benchLookup(BenchTable &table)
                   QStringLiteral("ratio %1 to OpenURL (goal < 1.2)").arg(tableMs / bare, 0, 'f', 3));
         table.add(QStringLiteral("chasuxing, value in the list, ") + size, listMs, QStringLiteral("ms"),
                   QStringLiteral("ratio %1 to OpenURL (goal < 1.2)").arg(listMs / bare, 0, 'f', 3));
-        table.add(QStringLiteral("  for scale: the bytes alone (no decoding), ") + size, BenchTable::median(bytesOnly),
-                  QStringLiteral("ms"));
+        table.add(QStringLiteral("  for scale: the bytes alone (no decoding), ") + size,
+                  BenchTable::median(bytesOnly), QStringLiteral("ms"));
         // Where the time goes, without the network.
         const QString text = decodePageBody(page, QByteArrayLiteral("text/html; charset=GBK"));
         table.add(QStringLiteral("  for scale: decodePageBody alone, ") + size,
-                  BenchTable::medianSeconds(runs, [&] { g_sink = g_sink + decodePageBody(page, QByteArrayLiteral("text/html; charset=GBK")).size(); }) * 1000,
+                  BenchTable::medianSeconds(
+                      runs,
+                      [&] {
+                          g_sink = g_sink +
+                                   decodePageBody(page, QByteArrayLiteral("text/html; charset=GBK")).size();
+                      }) *
+                      1000,
                   QStringLiteral("ms"));
-        const double cutMs = BenchTable::medianSeconds(runs, [&] {
-                                 QString name = QStringLiteral("产地");
-                                 g_sink = g_sink + lookUpAttribute(text, name).size();
-                             })
-                             * 1000;
+        const double cutMs = BenchTable::medianSeconds(runs,
+                                                       [&] {
+                                                           QString name = QStringLiteral("产地");
+                                                           g_sink =
+                                                               g_sink + lookUpAttribute(text, name).size();
+                                                       }) *
+                             1000;
         // The lookup adds exactly this to the download; quieter than the difference of two loopback medians.
-        table.add(QStringLiteral("  for scale: lookUpAttribute alone, value in the table, ") + size, cutMs, QStringLiteral("ms"),
-                  QStringLiteral("ratio %1 from the parts: (OpenURL + this) / OpenURL").arg((bare + cutMs) / bare, 0, 'f', 3));
+        table.add(QStringLiteral("  for scale: lookUpAttribute alone, value in the table, ") + size, cutMs,
+                  QStringLiteral("ms"),
+                  QStringLiteral("ratio %1 from the parts: (OpenURL + this) / OpenURL")
+                      .arg((bare + cutMs) / bare, 0, 'f', 3));
     }
 }
 

@@ -24,8 +24,8 @@ int main(int argc, char **argv)
 #endif
     using namespace Quillory::Bench;
     QTextStream out(stdout);
-    out << "quillory-bench: " << QString::fromLatin1(QUILLORY_BUILD_TYPE) << " build, Qt " << QString::fromLatin1(qVersion())
-        << Qt::endl;
+    out << "quillory-bench: " << QString::fromLatin1(QUILLORY_BUILD_TYPE) << " build, Qt "
+        << QString::fromLatin1(qVersion()) << Qt::endl;
 
     QElapsedTimer total;
     total.start();

@@ -212,8 +212,8 @@ void runWindowBenchmarks(BenchTable &table)
             if (!loadAndWait(window.page(), QUrl(trialUrl)))
                 qFatal("trial page did not load");
             const QString name = u"%1 KB page, nested %2 deep"_s.arg(kib).arg(depth);
-            const QString goal = kib == 1024 && depth == 40 ? u"median of 5 (goal: under 100 ms)"_s
-                                                             : u"median of 5"_s;
+            const QString goal =
+                kib == 1024 && depth == 40 ? u"median of 5 (goal: under 100 ms)"_s : u"median of 5"_s;
             table.add(name, passMs(window, 5), u"ms"_s, goal);
         }
     }

@@ -7,8 +7,9 @@ namespace Quillory::Bench {
 QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl)
 {
     const QString paragraph = u"<p>试用中心的商品描述与评价，<b>和问题</b>无关的文字 0123456789。</p>\n"_s;
-    const QString question = u"<div class=\"question\">属性描述：请问该商品的<em>品牌</em>是什么？<a href=\""_s +
-                             productUrl + u"\">找答案</a><input name=\"J_AnswerInput\"></div>"_s;
+    const QString question =
+        u"<div class=\"question\">属性描述：请问该商品的<em>品牌</em>是什么？<a href=\""_s + productUrl +
+        u"\">找答案</a><input name=\"J_AnswerInput\"></div>"_s;
     QString filler;
     const qsizetype paragraphBytes = paragraph.toUtf8().size();
     for (qsizetype size = 0; size < bytes; size += paragraphBytes)

@@ -62,7 +62,8 @@ QByteArrayView trimmedAscii(QByteArrayView text)
 
 bool startsWithIgnoringCase(QByteArrayView text, qsizetype at, QByteArrayView prefix)
 {
-    return text.size() - at >= prefix.size() && text.sliced(at, prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+    return text.size() - at >= prefix.size() &&
+           text.sliced(at, prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
 }
 
 bool isAsciiLetter(char c)
@@ -77,10 +78,12 @@ QByteArray charsetParameter(QByteArrayView contentType)
     for (qsizetype i = 1; i < parts.size(); ++i) {
         const QByteArray &part = parts.at(i);
         const qsizetype equals = part.indexOf('=');
-        if (equals < 0 || trimmedAscii(QByteArrayView(part).first(equals)).compare("charset", Qt::CaseInsensitive) != 0)
+        if (equals < 0 ||
+            trimmedAscii(QByteArrayView(part).first(equals)).compare("charset", Qt::CaseInsensitive) != 0)
             continue;
         QByteArrayView value = trimmedAscii(QByteArrayView(part).sliced(equals + 1));
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+            value.back() == value.front())
             value = value.sliced(1, value.size() - 2);
         return trimmedAscii(value).toByteArray();
     }
@@ -176,8 +179,8 @@ bool readAttribute(QByteArrayView text, qsizetype &pos, TagAttribute &attribute)
 QByteArray metaLabelFix(QByteArray label)
 {
     const QByteArray lower = label.trimmed().toLower();
-    if (lower.startsWith("utf-16") || lower == "unicode" || lower == "ucs-2" || lower == "iso-10646-ucs-2"
-        || lower == "unicodefeff" || lower == "unicodefffe" || lower == "csunicode")
+    if (lower.startsWith("utf-16") || lower == "unicode" || lower == "ucs-2" || lower == "iso-10646-ucs-2" ||
+        lower == "unicodefeff" || lower == "unicodefffe" || lower == "csunicode")
         return "UTF-8";
     return label;
 }
@@ -204,8 +207,8 @@ QStringDecoder metaDeclaredDecoder(QByteArrayView body)
             pos = end + 3;
             continue;
         }
-        if (startsWithIgnoringCase(text, pos, "<meta") && pos + 5 < text.size()
-            && (isAsciiSpace(text[pos + 5]) || text[pos + 5] == '/')) {
+        if (startsWithIgnoringCase(text, pos, "<meta") && pos + 5 < text.size() &&
+            (isAsciiSpace(text[pos + 5]) || text[pos + 5] == '/')) {
             pos += 5;
             QByteArray charset;
             QByteArray content;
@@ -215,7 +218,8 @@ QStringDecoder metaDeclaredDecoder(QByteArrayView body)
                 if (attribute.name == "charset" && charset.isNull())
                     charset = attribute.value.isNull() ? QByteArray("") : attribute.value;
                 else if (attribute.name == "http-equiv")
-                    contentTypeEquiv = trimmedAscii(attribute.value).compare("content-type", Qt::CaseInsensitive) == 0;
+                    contentTypeEquiv =
+                        trimmedAscii(attribute.value).compare("content-type", Qt::CaseInsensitive) == 0;
                 else if (attribute.name == "content" && content.isNull())
                     content = attribute.value.isNull() ? QByteArray("") : attribute.value;
             }
@@ -239,8 +243,8 @@ QStringDecoder metaDeclaredDecoder(QByteArrayView body)
             }
             continue;
         }
-        if (startsWithIgnoringCase(text, pos, "<!") || startsWithIgnoringCase(text, pos, "</")
-            || startsWithIgnoringCase(text, pos, "<?")) {
+        if (startsWithIgnoringCase(text, pos, "<!") || startsWithIgnoringCase(text, pos, "</") ||
+            startsWithIgnoringCase(text, pos, "<?")) {
             const qsizetype end = text.indexOf('>', pos);
             if (end < 0)
                 break;
@@ -340,7 +344,8 @@ QStringDecoder pageDecoderFor(QByteArrayView label)
     QStringDecoder decoder = decoderForCharset(label);
     if (decoder.isValid()) {
         const QByteArrayView canonical(decoder.name());
-        if (canonical.compare("US-ASCII", Qt::CaseInsensitive) == 0 || canonical.compare("ISO-8859-1", Qt::CaseInsensitive) == 0)
+        if (canonical.compare("US-ASCII", Qt::CaseInsensitive) == 0 ||
+            canonical.compare("ISO-8859-1", Qt::CaseInsensitive) == 0)
             return QStringDecoder("windows-1252", QStringConverter::Flag::Stateless);
     }
     return decoder;
@@ -414,7 +419,13 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     }
 
     const qint64 maxBody = m_limits.maxBodyBytes;
-    enum class Ending { None, TooLarge, TimedOut, Cancelled };
+    enum class Ending
+    {
+        None,
+        TooLarge,
+        TimedOut,
+        Cancelled
+    };
     Ending ending = Ending::None;
     QString endingText;
     QByteArray body;
@@ -440,13 +451,15 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
         loop.quit();
     };
     QObject::connect(&overall, &QTimer::timeout, &loop, [&] {
-        end(Ending::TimedOut, QStringLiteral("the download did not end within %1 ms").arg(m_limits.totalTimeout.count()));
+        end(Ending::TimedOut,
+            QStringLiteral("the download did not end within %1 ms").arg(m_limits.totalTimeout.count()));
     });
     QObject *loopContext = &loop;
     std::stop_callback onStop(stop, [loopContext, &end] {
         // Runs on the thread that requested the stop: hand the work to the loop's thread.
-        QMetaObject::invokeMethod(loopContext, [&end] { end(Ending::Cancelled, QStringLiteral("cancelled")); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            loopContext, [&end] { end(Ending::Cancelled, QStringLiteral("cancelled")); },
+            Qt::QueuedConnection);
     });
     if (m_limits.totalTimeout.count() > 0)
         overall.start(m_limits.totalTimeout);
@@ -456,8 +469,10 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     QUrl current = url;
     for (int redirects = 0;; ++redirects) {
         QNetworkRequest networkRequest(current);
-        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        networkRequest.setTransferTimeout(int(std::clamp<qint64>(m_limits.transferTimeout.count(), 0, INT_MAX)));
+        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                    QNetworkRequest::ManualRedirectPolicy);
+        networkRequest.setTransferTimeout(
+            int(std::clamp<qint64>(m_limits.transferTimeout.count(), 0, INT_MAX)));
         for (const auto &[name, value] : request.headers)
             networkRequest.setRawHeader(name, value);
 
@@ -501,7 +516,8 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
 
         if (!reply->isFinished() && ending == Ending::None)
             loop.exec(request.waitFlags);
-        if (ending != Ending::None || transportError != QNetworkReply::NoError || reply->error() != QNetworkReply::NoError)
+        if (ending != Ending::None || transportError != QNetworkReply::NoError ||
+            reply->error() != QNetworkReply::NoError)
             break;
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         const QUrl target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
@@ -512,8 +528,8 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
         QString refusal;
         if (!isFetchableScheme(next))
             refusal = QStringLiteral("redirect to a URL that is not http or https refused: ");
-        else if (current.scheme().compare(u"https", Qt::CaseInsensitive) == 0
-                 && next.scheme().compare(u"http", Qt::CaseInsensitive) == 0)
+        else if (current.scheme().compare(u"https", Qt::CaseInsensitive) == 0 &&
+                 next.scheme().compare(u"http", Qt::CaseInsensitive) == 0)
             refusal = QStringLiteral("redirect from https to http refused: ");
         else if (!next.isValid() || next.host().isEmpty())
             refusal = QStringLiteral("redirect to an invalid URL refused: ");
@@ -565,7 +581,8 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
         // Nothing of ours aborted it: the transfer time-out did.
         result.status = Status::TimedOut;
-        result.errorText = QStringLiteral("the server sent nothing for %1 ms").arg(m_limits.transferTimeout.count());
+        result.errorText =
+            QStringLiteral("the server sent nothing for %1 ms").arg(m_limits.transferTimeout.count());
         return result;
     }
     if (error != QNetworkReply::NoError && !(isHttpStatusError(error) && result.httpStatus >= 400)) {
@@ -579,9 +596,10 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     // cut short can still pass for whole: Qt gives no view of the chunk framing.)
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    const bool bodyExpected = result.httpStatus >= 200 && result.httpStatus != 204 && result.httpStatus != 304;
-    if (declared.isValid() && bodyExpected && (encoding.isEmpty() || encoding == "identity")
-        && body.size() < declared.toLongLong()) {
+    const bool bodyExpected =
+        result.httpStatus >= 200 && result.httpStatus != 204 && result.httpStatus != 304;
+    if (declared.isValid() && bodyExpected && (encoding.isEmpty() || encoding == "identity") &&
+        body.size() < declared.toLongLong()) {
         result.status = Status::NetworkError;
         result.errorText = QStringLiteral("the connection closed after %1 of %2 bytes")
                                .arg(body.size())

@@ -38,9 +38,9 @@ struct DownloadResult
 
     Status status = Status::NetworkError;
     QString errorText;
-    int httpStatus = 0;   // the final response's status; the body counts whatever it is
-    QByteArray body;      // the whole body, only when status is Ok
-    QString text;         // the body decoded in the page's own character set, only when status is Ok
+    int httpStatus = 0;     // the final response's status; the body counts whatever it is
+    QByteArray body;        // the whole body, only when status is Ok
+    QString text;           // the body decoded in the page's own character set, only when status is Ok
     QByteArray contentType; // the final response's Content-Type header, as sent
     QUrl finalUrl;          // where the body came from, after redirects
 
@@ -52,7 +52,7 @@ struct DownloadRequest
 {
     QUrl url;
     QList<std::pair<QByteArray, QByteArray>> headers; // set on the request as given
-    bool decodeText = true;                            // false: DownloadResult::text stays empty
+    bool decodeText = true;                           // false: DownloadResult::text stays empty
     // What the wait may run on the calling thread: AllEvents lets a window's events run;
     // ExcludeUserInputEvents holds the user's input back until the download has ended.
     QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;

@@ -126,57 +126,66 @@ void tst_Download::decodePageBody_data()
     const QByteArray utf8Page = page.toUtf8();
 
     QTest::newRow("header gbk") << gbkPage << QByteArray("text/html; charset=gbk") << page;
-    QTest::newRow("header GB2312 decodes GBK characters") << gbkPage << QByteArray("text/html; charset=GB2312") << page;
+    QTest::newRow("header GB2312 decodes GBK characters")
+        << gbkPage << QByteArray("text/html; charset=GB2312") << page;
     QTest::newRow("header quoted, spaced") << gbkPage << QByteArray("text/html ; Charset = \"GBK\" ") << page;
     QTest::newRow("header utf-8") << utf8Page << QByteArray("text/html;charset=UTF-8") << page;
-    QTest::newRow("header beats meta") << gbkPage + QByteArray("<meta charset=utf-8>") << QByteArray("text/html; charset=gbk")
-                                       << page + QStringLiteral("<meta charset=utf-8>");
+    QTest::newRow("header beats meta")
+        << gbkPage + QByteArray("<meta charset=utf-8>") << QByteArray("text/html; charset=gbk")
+        << page + QStringLiteral("<meta charset=utf-8>");
     QTest::newRow("unknown header charset falls to meta")
         << QByteArray("<meta charset=gbk>") + gbkPage << QByteArray("text/html; charset=no-such-thing")
         << QStringLiteral("<meta charset=gbk>") + page;
     QTest::newRow("header without charset falls to sniffing") << gbkPage << QByteArray("text/html") << page;
-    QTest::newRow("header euc-cn decodes GBK characters") << gbkPage << QByteArray("text/html; charset=euc-cn") << page;
-    QTest::newRow("header iso-8859-1 means windows-1252") << QByteArray("caf\xE9 \x80") << QByteArray("text/html; charset=iso-8859-1")
-                                                          << QStringLiteral("café €");
-    QTest::newRow("meta us-ascii means windows-1252") << QByteArray("<meta charset=us-ascii>\x80") << QByteArray()
-                                                      << QStringLiteral("<meta charset=us-ascii>€");
+    QTest::newRow("header euc-cn decodes GBK characters")
+        << gbkPage << QByteArray("text/html; charset=euc-cn") << page;
+    QTest::newRow("header iso-8859-1 means windows-1252")
+        << QByteArray("caf\xE9 \x80") << QByteArray("text/html; charset=iso-8859-1")
+        << QStringLiteral("café €");
+    QTest::newRow("meta us-ascii means windows-1252")
+        << QByteArray("<meta charset=us-ascii>\x80") << QByteArray()
+        << QStringLiteral("<meta charset=us-ascii>€");
 
     QTest::newRow("utf-8 BOM") << QByteArray("\xEF\xBB\xBF") + utf8Page << QByteArray() << page;
-    QTest::newRow("utf-8 BOM beats meta") << QByteArray("\xEF\xBB\xBF<meta charset=gbk>") + utf8Page << QByteArray()
-                                          << QStringLiteral("<meta charset=gbk>") + page;
+    QTest::newRow("utf-8 BOM beats meta") << QByteArray("\xEF\xBB\xBF<meta charset=gbk>") + utf8Page
+                                          << QByteArray() << QStringLiteral("<meta charset=gbk>") + page;
     {
         QStringEncoder le(QStringConverter::Utf16LE);
         QStringEncoder be(QStringConverter::Utf16BE);
-        QTest::newRow("utf-16le BOM") << QByteArray("\xFF\xFE") + QByteArray(le.encode(page)) << QByteArray() << page;
-        QTest::newRow("utf-16be BOM") << QByteArray("\xFE\xFF") + QByteArray(be.encode(page)) << QByteArray() << page;
+        QTest::newRow("utf-16le BOM")
+            << QByteArray("\xFF\xFE") + QByteArray(le.encode(page)) << QByteArray() << page;
+        QTest::newRow("utf-16be BOM")
+            << QByteArray("\xFE\xFF") + QByteArray(be.encode(page)) << QByteArray() << page;
     }
 
     const QByteArray head = "<!DOCTYPE html><html><head><title>x</title>";
     QTest::newRow("meta charset") << head + "<meta charset=\"gbk\">" + gbkPage << QByteArray()
-                                  << QString::fromLatin1(head) + QStringLiteral("<meta charset=\"gbk\">") + page;
-    QTest::newRow("meta charset unquoted, upper case") << head + "<META CHARSET=GB2312>" + gbkPage << QByteArray()
-                                                       << QString::fromLatin1(head) + QStringLiteral("<META CHARSET=GB2312>") + page;
+                                  << QString::fromLatin1(head) + QStringLiteral("<meta charset=\"gbk\">") +
+                                         page;
+    QTest::newRow("meta charset unquoted, upper case")
+        << head + "<META CHARSET=GB2312>" + gbkPage << QByteArray()
+        << QString::fromLatin1(head) + QStringLiteral("<META CHARSET=GB2312>") + page;
     const QByteArray equiv = "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\" />";
     QTest::newRow("meta http-equiv") << head + equiv + gbkPage << QByteArray()
                                      << QString::fromLatin1(head + equiv) + page;
     const QByteArray equivReversed = "<meta content='text/html;charset=GBK' http-equiv='content-type'>";
-    QTest::newRow("meta http-equiv, content first") << head + equivReversed + gbkPage << QByteArray()
-                                                    << QString::fromLatin1(head + equivReversed) + page;
+    QTest::newRow("meta http-equiv, content first")
+        << head + equivReversed + gbkPage << QByteArray() << QString::fromLatin1(head + equivReversed) + page;
     const QByteArray noEquiv = "<meta name=\"description\" content=\"charset=windows-1252\">";
-    QTest::newRow("content without http-equiv is no declaration") << noEquiv + utf8Page << QByteArray()
-                                                                  << QString::fromLatin1(noEquiv) + page;
+    QTest::newRow("content without http-equiv is no declaration")
+        << noEquiv + utf8Page << QByteArray() << QString::fromLatin1(noEquiv) + page;
     const QByteArray commented = "<!-- <meta charset=windows-1252> -->";
-    QTest::newRow("meta in a comment is no declaration") << commented + utf8Page << QByteArray()
-                                                         << QString::fromLatin1(commented) + page;
+    QTest::newRow("meta in a comment is no declaration")
+        << commented + utf8Page << QByteArray() << QString::fromLatin1(commented) + page;
     const QByteArray quotedGt = "<div title=\"a > <meta charset=windows-1252>\">";
-    QTest::newRow("meta inside an attribute value is no declaration") << quotedGt + utf8Page << QByteArray()
-                                                                      << QString::fromLatin1(quotedGt) + page;
+    QTest::newRow("meta inside an attribute value is no declaration")
+        << quotedGt + utf8Page << QByteArray() << QString::fromLatin1(quotedGt) + page;
     const QByteArray unknownThenKnown = "<meta charset=no-such-thing><meta charset=gbk>";
-    QTest::newRow("first meta that names a known charset") << unknownThenKnown + gbkPage << QByteArray()
-                                                           << QString::fromLatin1(unknownThenKnown) + page;
+    QTest::newRow("first meta that names a known charset")
+        << unknownThenKnown + gbkPage << QByteArray() << QString::fromLatin1(unknownThenKnown) + page;
     const QByteArray utf16Meta = "<meta charset=utf-16>";
-    QTest::newRow("meta utf-16 means utf-8") << utf16Meta + utf8Page << QByteArray()
-                                             << QString::fromLatin1(utf16Meta) + page;
+    QTest::newRow("meta utf-16 means utf-8")
+        << utf16Meta + utf8Page << QByteArray() << QString::fromLatin1(utf16Meta) + page;
     const QByteArray filler(5000, ' ');
     QTest::newRow("meta after the first 4 KB is not read")
         << filler + "<meta charset=windows-1252>" + utf8Page << QByteArray()
@@ -186,7 +195,8 @@ void tst_Download::decodePageBody_data()
     QTest::newRow("no declaration, GBK bytes: GB18030") << gbkPage << QByteArray() << page;
     QTest::newRow("no declaration, truncated utf-8 is not utf-8")
         << QByteArray("ab\xE4\xB8") << QByteArray() << fromGb18030(QByteArray("ab\xE4\xB8"));
-    QTest::newRow("ascii") << QByteArray("<html>plain</html>") << QByteArray() << QStringLiteral("<html>plain</html>");
+    QTest::newRow("ascii") << QByteArray("<html>plain</html>") << QByteArray()
+                           << QStringLiteral("<html>plain</html>");
     QTest::newRow("empty") << QByteArray() << QByteArray("text/html; charset=gbk") << QString();
 }
 
@@ -202,9 +212,10 @@ void tst_Download::decoderForCharset_data()
 {
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("valid");
-    for (const char *name : {"gbk", "GBK", "GB2312", "gb2312", "GB18030", "x-gbk", "cp936", "windows-936", "euc-cn",
-                             "csgb2312", "gb_2312-80", "chinese", "iso-ir-58", "Big5", "big5", "UTF-8", "utf8", "utf-16le",
-                             "iso-8859-1", "windows-1252", "Shift_JIS", " gbk "})
+    for (const char *name :
+         {"gbk",    "GBK",      "GB2312",     "gb2312",       "GB18030",   "x-gbk", "cp936", "windows-936",
+          "euc-cn", "csgb2312", "gb_2312-80", "chinese",      "iso-ir-58", "Big5",  "big5",  "UTF-8",
+          "utf8",   "utf-16le", "iso-8859-1", "windows-1252", "Shift_JIS", " gbk "})
         QTest::newRow(name) << QByteArray(name) << true;
     for (const char *name : {"", "no-such-charset", "   "})
         QTest::newRow(name[0] ? name : "empty") << QByteArray(name) << false;
@@ -217,8 +228,8 @@ void tst_Download::decoderForCharset()
     QStringDecoder decoder = Quillory::decoderForCharset(name);
     QCOMPARE(decoder.isValid(), valid);
     const QByteArray lower = name.trimmed().toLower();
-    if (valid && (lower.startsWith("gb") || lower.contains("936") || lower.contains("euc-cn") || lower == "chinese"
-                  || lower == "x-gbk" || lower == "csgb2312" || lower == "iso-ir-58"))
+    if (valid && (lower.startsWith("gb") || lower.contains("936") || lower.contains("euc-cn") ||
+                  lower == "chinese" || lower == "x-gbk" || lower == "csgb2312" || lower == "iso-ir-58"))
         QCOMPARE(decoder.decode(gbk(chinese)).operator QString(), chinese);
 }
 
@@ -252,9 +263,12 @@ void tst_Download::decodesServedPages_data()
 
     QTest::newRow("GBK, charset in the header") << QByteArray("GBK") << QByteArray() << false << false;
     QTest::newRow("GBK, GB2312 in the header") << QByteArray("GB2312") << QByteArray() << false << true;
-    QTest::newRow("GBK, charset only in meta") << QByteArray() << QByteArray("<meta charset=\"gbk\">") << false << false;
+    QTest::newRow("GBK, charset only in meta")
+        << QByteArray() << QByteArray("<meta charset=\"gbk\">") << false << false;
     QTest::newRow("GBK, charset only in http-equiv")
-        << QByteArray() << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">") << false << true;
+        << QByteArray()
+        << QByteArray("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gb2312\">") << false
+        << true;
     QTest::newRow("GBK, no charset anywhere") << QByteArray() << QByteArray() << false << false;
     QTest::newRow("UTF-8, no charset anywhere") << QByteArray() << QByteArray() << true << true;
     QTest::newRow("UTF-8, charset in the header") << QByteArray("utf-8") << QByteArray() << true << false;
@@ -266,7 +280,8 @@ void tst_Download::decodesServedPages()
     QFETCH(QByteArray, meta);
     QFETCH(bool, utf8);
     QFETCH(bool, chunked);
-    const QString content = QStringLiteral("<ul class=\"attributes-list\"><li>") + chinese + QStringLiteral("</li></ul>描述加载中");
+    const QString content = QStringLiteral("<ul class=\"attributes-list\"><li>") + chinese +
+                            QStringLiteral("</li></ul>描述加载中");
     const QByteArray bytes = utf8 ? content.toUtf8() : gbk(content);
     const QByteArray page = "<html><head>" + meta + "</head><body>" + bytes + "</body></html>";
     HttpFixture server([&](const HttpRequest &) {
@@ -278,8 +293,8 @@ void tst_Download::decodesServedPages()
     const DownloadResult result = PageDownloader(shortLimits()).download(server.url());
     QCOMPARE(result.status, Status::Ok);
     QCOMPARE(result.body, page);
-    QCOMPARE(result.text, QStringLiteral("<html><head>") + QString::fromLatin1(meta) + QStringLiteral("</head><body>") + content
-                              + QStringLiteral("</body></html>"));
+    QCOMPARE(result.text, QStringLiteral("<html><head>") + QString::fromLatin1(meta) +
+                              QStringLiteral("</head><body>") + content + QStringLiteral("</body></html>"));
 }
 
 void tst_Download::compressedPages()
@@ -343,7 +358,8 @@ void tst_Download::failedTransfers_data()
     }
     {
         HttpReply reply = HttpReply::html(page);
-        reply.behaviour = HttpReply::Behaviour::Trickle; // never quiet for 300 ms, so the overall limit ends it
+        reply.behaviour =
+            HttpReply::Behaviour::Trickle; // never quiet for 300 ms, so the overall limit ends it
         reply.trickleInterval = 10ms;
         QTest::newRow("trickles forever") << reply << Status::TimedOut;
     }
@@ -510,7 +526,8 @@ void tst_Download::redirects()
     server.setHandler([&](const HttpRequest &request) {
         if (request.target == "/final")
             return HttpReply::html(QByteArray("<p>final</p>"));
-        HttpReply reply = HttpReply::redirect(QByteArray(location).replace("PORT", QByteArray::number(server.port())));
+        HttpReply reply =
+            HttpReply::redirect(QByteArray(location).replace("PORT", QByteArray::number(server.port())));
         reply.body = "<p>moved</p>";
         return reply;
     });
@@ -641,8 +658,10 @@ void tst_Download::usesTheApplicationProxy()
         return HttpReply::html(QByteArray("<p>via proxy: ") + request.url.toEncoded() + "</p>");
     });
     QVERIFY(proxy.start());
-    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port()));
-    const DownloadResult result = PageDownloader(shortLimits()).download(QUrl(QStringLiteral("http://item.taobao.com/item.htm?id=42")));
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port()));
+    const DownloadResult result =
+        PageDownloader(shortLimits()).download(QUrl(QStringLiteral("http://item.taobao.com/item.htm?id=42")));
     QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     QCOMPARE(result.status, Status::Ok);
     QCOMPARE(result.text, QStringLiteral("<p>via proxy: http://item.taobao.com/item.htm?id=42</p>"));
@@ -735,11 +754,13 @@ void tst_Download::getBodyDecodes_data()
     QTest::addColumn<QString>("coding");    // null: the default
     QTest::addColumn<QString>("expected");
     QTest::newRow("default GB2312 reads GBK") << gbk(chinese) << QByteArray() << QString() << chinese;
-    QTest::newRow("default ignores the served charset") << gbk(chinese) << QByteArray("utf-8") << QString() << chinese;
+    QTest::newRow("default ignores the served charset")
+        << gbk(chinese) << QByteArray("utf-8") << QString() << chinese;
     QTest::newRow("utf-8") << chinese.toUtf8() << QByteArray("gbk") << QStringLiteral("UTF-8") << chinese;
-    QTest::newRow("utf-8 BOM skipped") << QByteArray("\xEF\xBB\xBF") + chinese.toUtf8() << QByteArray() << QStringLiteral("utf-8")
-                                      << chinese;
-    QTest::newRow("big5") << QByteArray("\xAA\xF8\xAC\x4B") << QByteArray() << QStringLiteral("big5") << QStringLiteral("長春");
+    QTest::newRow("utf-8 BOM skipped") << QByteArray("\xEF\xBB\xBF") + chinese.toUtf8() << QByteArray()
+                                       << QStringLiteral("utf-8") << chinese;
+    QTest::newRow("big5") << QByteArray("\xAA\xF8\xAC\x4B") << QByteArray() << QStringLiteral("big5")
+                          << QStringLiteral("長春");
     QTest::newRow("empty body") << QByteArray() << QByteArray() << QString() << QString();
 }
 
@@ -751,7 +772,8 @@ void tst_Download::getBodyDecodes()
     QFETCH(QString, expected);
     HttpFixture server([&](const HttpRequest &) { return HttpReply::html(body, served); });
     QVERIFY(server.start());
-    const QVariant result = coding.isNull() ? GetBody(server.url().toString()) : GetBody(server.url().toString(), coding);
+    const QVariant result =
+        coding.isNull() ? GetBody(server.url().toString()) : GetBody(server.url().toString(), coding);
     QCOMPARE(result.typeId(), QMetaType::QString);
     QCOMPARE(result.toString(), expected);
 }
@@ -788,14 +810,20 @@ void tst_Download::bytesToBstr_data()
     QTest::addColumn<QVariant>("expected"); // invalid: nothing
     const QVariant nothing;
     QTest::newRow("gbk") << QVariant(gbk(chinese)) << QVariant(QStringLiteral("gbk")) << QVariant(chinese);
-    QTest::newRow("GB2312") << QVariant(gbk(chinese)) << QVariant(QStringLiteral("GB2312")) << QVariant(chinese);
-    QTest::newRow("utf-8, whole body") << QVariant(chinese.toUtf8()) << QVariant(QStringLiteral("utf-8")) << QVariant(chinese);
-    QTest::newRow("empty bytes") << QVariant(QByteArray()) << QVariant(QStringLiteral("gbk")) << QVariant(QString());
-    QTest::newRow("windows-1252") << QVariant(QByteArray("caf\xE9 \x80")) << QVariant(QStringLiteral("windows-1252"))
+    QTest::newRow("GB2312") << QVariant(gbk(chinese)) << QVariant(QStringLiteral("GB2312"))
+                            << QVariant(chinese);
+    QTest::newRow("utf-8, whole body")
+        << QVariant(chinese.toUtf8()) << QVariant(QStringLiteral("utf-8")) << QVariant(chinese);
+    QTest::newRow("empty bytes") << QVariant(QByteArray()) << QVariant(QStringLiteral("gbk"))
+                                 << QVariant(QString());
+    QTest::newRow("windows-1252") << QVariant(QByteArray("caf\xE9 \x80"))
+                                  << QVariant(QStringLiteral("windows-1252"))
                                   << QVariant(QStringLiteral("café €"));
-    QTest::newRow("unknown charset") << QVariant(QByteArray("x")) << QVariant(QStringLiteral("no-such")) << nothing;
+    QTest::newRow("unknown charset") << QVariant(QByteArray("x")) << QVariant(QStringLiteral("no-such"))
+                                     << nothing;
     QTest::newRow("empty charset") << QVariant(QByteArray("x")) << QVariant(QString()) << nothing;
-    QTest::newRow("text instead of bytes") << QVariant(QStringLiteral("x")) << QVariant(QStringLiteral("gbk")) << nothing;
+    QTest::newRow("text instead of bytes")
+        << QVariant(QStringLiteral("x")) << QVariant(QStringLiteral("gbk")) << nothing;
     QTest::newRow("number instead of a name") << QVariant(QByteArray("x")) << QVariant(936) << nothing;
     QTest::newRow("no body") << QVariant() << QVariant(QStringLiteral("gbk")) << nothing;
     QTest::newRow("no name") << QVariant(QByteArray("x")) << QVariant() << nothing;

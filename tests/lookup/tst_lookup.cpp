@@ -34,13 +34,14 @@ QByteArray gbk(const QString &text)
 
 QString listItem(const QString &name, const QString &value)
 {
-    return QStringLiteral("<li title=\"&nbsp;") + value + QStringLiteral("\">") + name + QStringLiteral(":&nbsp;") + value
-           + QStringLiteral("</li>");
+    return QStringLiteral("<li title=\"&nbsp;") + value + QStringLiteral("\">") + name +
+           QStringLiteral(":&nbsp;") + value + QStringLiteral("</li>");
 }
 
 QString tableRow(const QString &name, const QString &value)
 {
-    return QStringLiteral("<tr><th>") + name + QStringLiteral("</th><td>&nbsp;") + value + QStringLiteral("</td></tr>");
+    return QStringLiteral("<tr><th>") + name + QStringLiteral("</th><td>&nbsp;") + value +
+           QStringLiteral("</td></tr>");
 }
 
 QString listRegion(const QString &items)
@@ -57,9 +58,10 @@ QString tableRegion(const QString &rows)
 // packaging-and-parameters table and the promotional note.
 QString productPage(const QString &items, const QString &rows)
 {
-    return QStringLiteral("<div id=\"attributes\">") + listRegion(items) + QStringLiteral("</div><div id=\"description\">")
-           + listEnd + QStringLiteral("</div><div id=\"J_Params\">") + tableRegion(rows) + QStringLiteral("<p>") + tableNote
-           + QStringLiteral("</p></div>");
+    return QStringLiteral("<div id=\"attributes\">") + listRegion(items) +
+           QStringLiteral("</div><div id=\"description\">") + listEnd +
+           QStringLiteral("</div><div id=\"J_Params\">") + tableRegion(rows) + QStringLiteral("<p>") +
+           tableNote + QStringLiteral("</p></div>");
 }
 
 // "长春" written as the shop writes it: five-digit decimal references.
@@ -68,8 +70,8 @@ const QString changchun = QStringLiteral("长春");
 
 QString html(const QString &body, const QString &head = {})
 {
-    return QStringLiteral("<!DOCTYPE html><html><head>") + head + QStringLiteral("<title>宝贝详情</title></head><body>") + body
-           + QStringLiteral("</body></html>");
+    return QStringLiteral("<!DOCTYPE html><html><head>") + head +
+           QStringLiteral("<title>宝贝详情</title></head><body>") + body + QStringLiteral("</body></html>");
 }
 
 quint16 closedPort()
@@ -117,66 +119,78 @@ void tst_Lookup::lookup_data()
     QTest::addColumn<QString>("attribute");
     QTest::addColumn<QString>("expected");
 
-    const QString items = listItem(QStringLiteral("品牌"), changchunRefs) + listItem(QStringLiteral("颜色分类"), QStringLiteral("&#32418;&#33394;"))
-                          + listItem(QStringLiteral("货号"), QStringLiteral("A-1024"));
-    const QString rows = tableRow(QStringLiteral("品牌"), QStringLiteral("&#21513;&#26519;")) // 吉林: never wins over the list
-                         + tableRow(QStringLiteral("产地"), QStringLiteral("&#20013;&#22269;"))
-                         + tableRow(QStringLiteral("保质期"), QStringLiteral("365天"));
+    const QString items = listItem(QStringLiteral("品牌"), changchunRefs) +
+                          listItem(QStringLiteral("颜色分类"), QStringLiteral("&#32418;&#33394;")) +
+                          listItem(QStringLiteral("货号"), QStringLiteral("A-1024"));
+    const QString rows =
+        tableRow(QStringLiteral("品牌"), QStringLiteral("&#21513;&#26519;")) // 吉林: never wins over the list
+        + tableRow(QStringLiteral("产地"), QStringLiteral("&#20013;&#22269;")) +
+        tableRow(QStringLiteral("保质期"), QStringLiteral("365天"));
     const QString page = productPage(items, rows);
 
     QTest::newRow("a value from the list") << page << QStringLiteral("品牌") << changchun;
-    QTest::newRow("another value from the list") << page << QStringLiteral("颜色分类") << QStringLiteral("红色");
-    QTest::newRow("a plain value from the list") << page << QStringLiteral("货号") << QStringLiteral("A-1024");
+    QTest::newRow("another value from the list")
+        << page << QStringLiteral("颜色分类") << QStringLiteral("红色");
+    QTest::newRow("a plain value from the list")
+        << page << QStringLiteral("货号") << QStringLiteral("A-1024");
     QTest::newRow("a value from the table") << page << QStringLiteral("产地") << QStringLiteral("中国");
-    QTest::newRow("a plain value from the table") << page << QStringLiteral("保质期") << QStringLiteral("365天");
+    QTest::newRow("a plain value from the table")
+        << page << QStringLiteral("保质期") << QStringLiteral("365天");
     QTest::newRow("the list preferred over the table") << page << QStringLiteral("品牌") << changchun;
 
     // Every row of the lookup's failure table (the failed download is in failedDownloads).
     const QString tableOnly = tableRegion(tableRow(QStringLiteral("品牌"), changchunRefs)) + tableNote;
     QTest::newRow("list start marker missing: the table")
-        << QStringLiteral("<ul class=\"attrs\">") + listItem(QStringLiteral("品牌"), QStringLiteral("X")) + QStringLiteral("</ul>") + listEnd
-               + tableOnly
+        << QStringLiteral("<ul class=\"attrs\">") + listItem(QStringLiteral("品牌"), QStringLiteral("X")) +
+               QStringLiteral("</ul>") + listEnd + tableOnly
         << QStringLiteral("品牌") << changchun;
     QTest::newRow("list end marker missing: the table")
-        << listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("X"))) + tableOnly << QStringLiteral("品牌") << changchun;
+        << listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("X"))) + tableOnly
+        << QStringLiteral("品牌") << changchun;
     QTest::newRow("list end marker before the start marker: the table")
-        << listEnd + listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("X"))) + tableOnly << QStringLiteral("品牌")
-        << changchun;
+        << listEnd + listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("X"))) + tableOnly
+        << QStringLiteral("品牌") << changchun;
     QTest::newRow("name in the list, no </li> after it: the name")
-        << QStringLiteral("<ul class=\"attributes-list\"><li>品牌:&nbsp;") + changchunRefs + QStringLiteral("</ul>") + listEnd + tableOnly
+        << QStringLiteral("<ul class=\"attributes-list\"><li>品牌:&nbsp;") + changchunRefs +
+               QStringLiteral("</ul>") + listEnd + tableOnly
         << QStringLiteral("品牌") << QStringLiteral("品牌");
     QTest::newRow("name not in the list, no table marker: no-table text")
-        << listRegion(listItem(QStringLiteral("品牌"), changchunRefs)) + listEnd << QStringLiteral("产地") << noTable;
+        << listRegion(listItem(QStringLiteral("品牌"), changchunRefs)) + listEnd << QStringLiteral("产地")
+        << noTable;
     QTest::newRow("table marker, promotional note missing: table-miss text")
-        << listRegion(QString()) + listEnd + tableRegion(tableRow(QStringLiteral("产地"), QStringLiteral("中国"))) << QStringLiteral("产地")
-        << tableMiss;
+        << listRegion(QString()) + listEnd +
+               tableRegion(tableRow(QStringLiteral("产地"), QStringLiteral("中国")))
+        << QStringLiteral("产地") << tableMiss;
     QTest::newRow("promotional note before the table marker: table-miss text")
-        << tableNote + tableRegion(tableRow(QStringLiteral("产地"), QStringLiteral("中国"))) + tableNote << QStringLiteral("产地")
-        << tableMiss;
+        << tableNote + tableRegion(tableRow(QStringLiteral("产地"), QStringLiteral("中国"))) + tableNote
+        << QStringLiteral("产地") << tableMiss;
     QTest::newRow("name in the table, no </td> after it: the name")
-        << tableRegion(QStringLiteral("<tr><th>产地</th><td>&nbsp;中国</tr>")) + tableNote << QStringLiteral("产地")
-        << QStringLiteral("产地");
+        << tableRegion(QStringLiteral("<tr><th>产地</th><td>&nbsp;中国</tr>")) + tableNote
+        << QStringLiteral("产地") << QStringLiteral("产地");
     QTest::newRow("name not in the table: table-miss text") << page << QStringLiteral("净含量") << tableMiss;
     QTest::newRow("name only outside both regions: not found")
         << QStringLiteral("<p>净含量:500g</p>") + page << QStringLiteral("净含量") << tableMiss;
 
     // The first occurrence decides.
     QTest::newRow("first occurrence inside a longer name")
-        << productPage(listItem(QStringLiteral("主品牌"), QStringLiteral("&#21513;&#26519;")) + listItem(QStringLiteral("品牌"), changchunRefs),
+        << productPage(listItem(QStringLiteral("主品牌"), QStringLiteral("&#21513;&#26519;")) +
+                           listItem(QStringLiteral("品牌"), changchunRefs),
                        QString())
         << QStringLiteral("品牌") << QStringLiteral("吉林");
     QTest::newRow("first occurrence inside markup")
-        << productPage(QStringLiteral("<li title=\"颜色\">颜色:&nbsp;&#32418;</li>"), QString()) << QStringLiteral("颜色")
-        << QStringLiteral("红");
+        << productPage(QStringLiteral("<li title=\"颜色\">颜色:&nbsp;&#32418;</li>"), QString())
+        << QStringLiteral("颜色") << QStringLiteral("红");
     QTest::newRow("first occurrence inside the region's own marker")
-        << productPage(listItem(QStringLiteral("list"), QStringLiteral("v")), QString()) << QStringLiteral("list")
-        << QStringLiteral("v\">list:&nbsp"); // the decoder keeps the second ";"-field of "><li title=\"&nbsp;v\">list:&nbsp;v"
+        << productPage(listItem(QStringLiteral("list"), QStringLiteral("v")), QString())
+        << QStringLiteral("list")
+        << QStringLiteral("v\">list:&nbsp"); // the decoder keeps the second ";"-field of "><li
+                                             // title=\"&nbsp;v\">list:&nbsp;v"
     QTest::newRow("only the first list start marker counts")
-        << listRegion(listItem(QStringLiteral("产地"), QStringLiteral("A"))) + listEnd
-               + listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("B"))) + tableOnly
+        << listRegion(listItem(QStringLiteral("产地"), QStringLiteral("A"))) + listEnd +
+               listRegion(listItem(QStringLiteral("品牌"), QStringLiteral("B"))) + tableOnly
         << QStringLiteral("品牌") << changchun;
-    QTest::newRow("an empty value") << productPage(QStringLiteral("<li>品牌:</li>"), QString()) << QStringLiteral("品牌")
-                                    << QString();
+    QTest::newRow("an empty value") << productPage(QStringLiteral("<li>品牌:</li>"), QString())
+                                    << QStringLiteral("品牌") << QString();
 }
 
 void tst_Lookup::lookup()
@@ -206,10 +220,12 @@ void tst_Lookup::charsets_data()
     QTest::addColumn<QString>("head");             // a <meta> declaration, or nothing
     QTest::addColumn<bool>("utf8");
 
-    const QString httpEquiv = QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">");
+    const QString httpEquiv =
+        QStringLiteral("<meta http-equiv=\"Content-Type\" content=\"text/html; charset=gbk\">");
     QTest::newRow("GBK, charset in the header") << QByteArray("GBK") << QString() << false;
     QTest::newRow("GBK, GB2312 in the header") << QByteArray("GB2312") << QString() << false;
-    QTest::newRow("GBK, <meta charset> only") << QByteArray() << QStringLiteral("<meta charset=\"gbk\">") << false;
+    QTest::newRow("GBK, <meta charset> only")
+        << QByteArray() << QStringLiteral("<meta charset=\"gbk\">") << false;
     QTest::newRow("GBK, http-equiv only") << QByteArray() << httpEquiv << false;
     QTest::newRow("GBK, no charset anywhere") << QByteArray() << QString() << false;
     QTest::newRow("UTF-8, no charset anywhere") << QByteArray() << QString() << true;
@@ -222,7 +238,8 @@ void tst_Lookup::charsets()
     QFETCH(QString, head);
     QFETCH(bool, utf8);
     // Values with characters that GB2312 lacks (喆, 堃), written literally: only a right decoding finds them.
-    const QString page = html(productPage(listItem(QStringLiteral("品牌"), changchunRefs) + listItem(QStringLiteral("型号"), QStringLiteral("喆堃-7")),
+    const QString page = html(productPage(listItem(QStringLiteral("品牌"), changchunRefs) +
+                                              listItem(QStringLiteral("型号"), QStringLiteral("喆堃-7")),
                                           tableRow(QStringLiteral("产地"), QStringLiteral("吉林省长春市"))),
                               head);
     const QByteArray bytes = utf8 ? page.toUtf8() : gbk(page);
@@ -235,8 +252,10 @@ void tst_Lookup::charsets()
         QString attribute;
         QString expected;
     };
-    for (const Case &c : {Case{QStringLiteral("品牌"), changchun}, Case{QStringLiteral("型号"), QStringLiteral("喆堃-7")},
-                          Case{QStringLiteral("产地"), QStringLiteral("吉林省长春市")}, Case{QStringLiteral("净含量"), tableMiss}}) {
+    for (const Case &c :
+         {Case{QStringLiteral("品牌"), changchun}, Case{QStringLiteral("型号"), QStringLiteral("喆堃-7")},
+          Case{QStringLiteral("产地"), QStringLiteral("吉林省长春市")},
+          Case{QStringLiteral("净含量"), tableMiss}}) {
         QString chazhaosx = c.attribute;
         QCOMPARE(chasuxing(Inet1, url, chazhaosx), c.expected);
     }
@@ -244,12 +263,14 @@ void tst_Lookup::charsets()
 
 void tst_Lookup::errorStatusWithBody()
 {
-    const QByteArray page = gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
+    const QByteArray page =
+        gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
     for (int status : {404, 500}) {
         HttpFixture server([&](const HttpRequest &) { return HttpReply::html(page, "gbk", status); });
         QVERIFY(server.start());
         QString chazhaosx = QStringLiteral("品牌");
-        QCOMPARE(chasuxing(PageDownloader(shortLimits()), server.url(u"/item.htm").toString(), chazhaosx), changchun);
+        QCOMPARE(chasuxing(PageDownloader(shortLimits()), server.url(u"/item.htm").toString(), chazhaosx),
+                 changchun);
     }
 }
 
@@ -258,7 +279,8 @@ void tst_Lookup::failedDownloads_data()
     QTest::addColumn<HttpReply>("reply");
     QTest::addColumn<bool>("listening");
 
-    const QByteArray page = gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
+    const QByteArray page =
+        gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
     QTest::newRow("refused connection") << HttpReply() << false;
     HttpReply reply = HttpReply::html(page, "gbk");
     reply.behaviour = HttpReply::Behaviour::NeverAnswer;
@@ -296,8 +318,9 @@ void tst_Lookup::fileUrlReadsNoFile()
     file.write(gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString()))));
     file.flush();
     const PageDownloader Inet1(shortLimits());
-    for (const QString &url : {QUrl::fromLocalFile(file.fileName()).toString(), file.fileName(),
-                               QStringLiteral("ftp://127.0.0.1/item.htm"), QString(), QStringLiteral("item.htm")}) {
+    for (const QString &url :
+         {QUrl::fromLocalFile(file.fileName()).toString(), file.fileName(),
+          QStringLiteral("ftp://127.0.0.1/item.htm"), QString(), QStringLiteral("item.htm")}) {
         QString chazhaosx = QStringLiteral("品牌");
         QCOMPARE(chasuxing(Inet1, url, chazhaosx), noTable);
     }
@@ -324,7 +347,8 @@ void tst_Lookup::oversizedBody()
 
 void tst_Lookup::followsRedirect()
 {
-    const QByteArray page = gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
+    const QByteArray page =
+        gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
     HttpFixture server([&](const HttpRequest &request) {
         if (request.target == "/item.htm?id=1")
             return HttpReply::html(page, "gbk");
@@ -332,12 +356,14 @@ void tst_Lookup::followsRedirect()
     });
     QVERIFY(server.start());
     QString chazhaosx = QStringLiteral("品牌");
-    QCOMPARE(chasuxing(PageDownloader(shortLimits()), server.url(u"/i1.htm").toString(), chazhaosx), changchun);
+    QCOMPARE(chasuxing(PageDownloader(shortLimits()), server.url(u"/i1.htm").toString(), chazhaosx),
+             changchun);
 }
 
 void tst_Lookup::downloadsEveryTime()
 {
-    const QByteArray page = gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
+    const QByteArray page =
+        gbk(html(productPage(listItem(QStringLiteral("品牌"), changchunRefs), QString())));
     HttpFixture server([&](const HttpRequest &) { return HttpReply::html(page, "gbk"); });
     QVERIFY(server.start());
     const PageDownloader Inet1(shortLimits());

@@ -504,22 +504,22 @@ void TestPageText::restoreTagNameCase_data()
         << uR"(<a title="<em>a>b</em>">x</a>)"_s << QStringList{u"A"_s} << true
         << uR"(<A title="<em>a>b</em>">x</A>)"_s << QStringList{u"x"_s};
     QTest::newRow("foreign elements keep their names")
-        << u"<svg><foreignObject>f</foreignObject></svg>"_s << QStringList{u"svg"_s, u"foreignObject"_s} << true
-        << u"<svg><foreignObject>f</foreignObject></svg>"_s
+        << u"<svg><foreignObject>f</foreignObject></svg>"_s << QStringList{u"svg"_s, u"foreignObject"_s}
+        << true << u"<svg><foreignObject>f</foreignObject></svg>"_s
         << QStringList{u"<foreignObject>f</foreignObject>"_s, u"f"_s};
     QTest::newRow("tags inside a comment and escaped text stay as they are")
         << u"<!-- <em>x</em> -->&lt;em&gt;<b>y</b>"_s << QStringList{u"B"_s} << true
         << u"<!-- <em>x</em> -->&lt;em&gt;<B>y</B>"_s << QStringList{u"y"_s};
-    QTest::newRow("more elements than names") << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false
-                                              << QString() << QStringList();
-    QTest::newRow("more names than elements") << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false
-                                              << QString() << QStringList();
-    QTest::newRow("a name that is not the element's") << u"<b></b>"_s << QStringList{u"I"_s} << false
-                                                      << QString() << QStringList();
-    QTest::newRow("end tags out of order") << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false
-                                           << QString() << QStringList();
-    QTest::newRow("comment never closed") << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString()
-                                          << QStringList();
+    QTest::newRow("more elements than names")
+        << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false << QString() << QStringList();
+    QTest::newRow("more names than elements")
+        << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList();
+    QTest::newRow("a name that is not the element's")
+        << u"<b></b>"_s << QStringList{u"I"_s} << false << QString() << QStringList();
+    QTest::newRow("end tags out of order")
+        << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList();
+    QTest::newRow("comment never closed")
+        << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString() << QStringList();
 }
 
 void TestPageText::restoreTagNameCase()
@@ -530,7 +530,8 @@ void TestPageText::restoreTagNameCase()
     QFETCH(QString, markup);
     QFETCH(QStringList, innerMarkups);
 
-    const std::optional<Quillory::ElementMarkup> result = Quillory::restoreTagNameCase(engineMarkup, tagNames);
+    const std::optional<Quillory::ElementMarkup> result =
+        Quillory::restoreTagNameCase(engineMarkup, tagNames);
     QCOMPARE(result.has_value(), restored);
     if (!result)
         return;

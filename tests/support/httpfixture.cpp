@@ -34,26 +34,46 @@ const QByteArray *findHeader(const HttpHeaders &headers, QByteArrayView name)
 QByteArray reasonPhrase(int status)
 {
     switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 410: return "Gone";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 503: return "Service Unavailable";
-    case 504: return "Gateway Timeout";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 201:
+        return "Created";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 410:
+        return "Gone";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return "Status";
     }
 }
 
@@ -174,8 +194,8 @@ private:
                 reply = HttpReply::html("<html><body>Not Found</body></html>", "utf-8", 404);
             }
             const QByteArray connection = request->header("Connection").toLower();
-            const bool clientCloses = connection.contains("close")
-                                      || (request->version == "HTTP/1.0" && !connection.contains("keep-alive"));
+            const bool clientCloses = connection.contains("close") ||
+                                      (request->version == "HTTP/1.0" && !connection.contains("keep-alive"));
             const bool headOnly = request->method == "HEAD";
             m_busy = true;
             if (reply.delay.count() > 0) {
@@ -240,11 +260,12 @@ private:
 
     QByteArray head(const HttpReply &reply, bool chunked, bool close) const
     {
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' '
-                         + (reply.reason.isEmpty() ? reasonPhrase(reply.status) : reply.reason) + "\r\n";
+        QByteArray out = "HTTP/1.1 " + QByteArray::number(reply.status) + ' ' +
+                         (reply.reason.isEmpty() ? reasonPhrase(reply.status) : reply.reason) + "\r\n";
         for (const auto &[name, value] : reply.headers)
             out += name + ": " + value + "\r\n";
-        const bool framed = findHeader(reply.headers, "Content-Length") || findHeader(reply.headers, "Transfer-Encoding");
+        const bool framed =
+            findHeader(reply.headers, "Content-Length") || findHeader(reply.headers, "Transfer-Encoding");
         if (!framed) {
             if (chunked)
                 out += "Transfer-Encoding: chunked\r\n";
@@ -299,7 +320,8 @@ private:
         if (!noBody) {
             if (reply.chunked) {
                 for (qsizetype offset = 0; offset < reply.body.size(); offset += chunkBytes)
-                    m_socket->write(chunk(QByteArrayView(reply.body).sliced(offset, qMin(chunkBytes, reply.body.size() - offset))));
+                    m_socket->write(chunk(QByteArrayView(reply.body)
+                                              .sliced(offset, qMin(chunkBytes, reply.body.size() - offset))));
                 m_socket->write("0\r\n\r\n");
             } else {
                 m_socket->write(reply.body);
@@ -337,7 +359,8 @@ HttpFixture::~HttpFixture()
 {
     if (m_thread) {
         Server *server = m_server;
-        QMetaObject::invokeMethod(server, [server] { delete server; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            server, [server] { delete server; }, Qt::BlockingQueuedConnection);
         m_thread->quit();
         m_thread->wait();
         delete m_thread;
@@ -365,8 +388,8 @@ bool HttpFixture::startInThread()
     m_thread->start();
     bool listening = false;
     Server *server = m_server;
-    QMetaObject::invokeMethod(server, [server, &listening] { listening = server->listen(); },
-                              Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        server, [server, &listening] { listening = server->listen(); }, Qt::BlockingQueuedConnection);
     return listening;
 }
 

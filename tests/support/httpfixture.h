@@ -41,10 +41,10 @@ using HttpHeaders = QList<std::pair<QByteArray, QByteArray>>;
 
 struct HttpRequest
 {
-    QByteArray method;  // "GET"
-    QByteArray target;  // the request target exactly as sent: "/a?b" or "http://host/a?b"
-    QByteArray version; // "HTTP/1.1"
-    QUrl url;           // absolute: from an absolute-form target, else "http://" + Host + target
+    QByteArray method;   // "GET"
+    QByteArray target;   // the request target exactly as sent: "/a?b" or "http://host/a?b"
+    QByteArray version;  // "HTTP/1.1"
+    QUrl url;            // absolute: from an absolute-form target, else "http://" + Host + target
     HttpHeaders headers; // in the order sent, names as sent
     QByteArray body;
 
