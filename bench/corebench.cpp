@@ -6,7 +6,6 @@
 #include "pagetext/zhuanzi.h"
 
 #include <QElapsedTimer>
-#include <QStringEncoder>
 
 #include <cstdio>
 #include <functional>
@@ -77,10 +76,10 @@ QByteArray productPage(qsizetype bytes)
         "<div class=\"desc\">"
         "<p>这款产品采用优质材料制作，做工精细，经久耐用。&#36136;&#37327;可靠，售后无忧。</p>"
         "<img src=\"//img.alicdn.example/imgextra/i1/0000/TB1.jpg\" width=\"750\" alt=\"细节图\"></div>\n");
-    QStringEncoder encoder("GB18030");
-    QByteArray page = encoder.encode(head);
-    const QByteArray tailBytes = encoder.encode(tail);
-    const QByteArray blockBytes = encoder.encode(block);
+    using Quillory::Testing::gbk;
+    QByteArray page = gbk(head);
+    const QByteArray tailBytes = gbk(tail);
+    const QByteArray blockBytes = gbk(block);
     page.reserve(bytes + blockBytes.size());
     while (page.size() + tailBytes.size() < bytes)
         page += blockBytes;

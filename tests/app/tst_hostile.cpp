@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringEncoder>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
@@ -30,12 +29,6 @@ DownloadLimits shortLimits()
 }
 
 const QString brandValue = u"&nbsp;&#38271;&#26149;"_s;
-
-QByteArray gbk(const QString &text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
 
 } // namespace
 

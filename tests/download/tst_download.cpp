@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QStringEncoder>
-#include <QTcpServer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -25,27 +24,10 @@ Q_DECLARE_METATYPE(Quillory::Testing::HttpReply)
 
 namespace {
 
-QByteArray gbk(const QString &text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
-
 QString fromGb18030(const QByteArray &bytes)
 {
     QStringDecoder decoder("GB18030");
     return decoder.decode(bytes);
-}
-
-// A port on 127.0.0.1 that nothing listens on (it was free a moment ago).
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 1;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 DownloadLimits shortLimits()

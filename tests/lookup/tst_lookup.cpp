@@ -5,8 +5,6 @@
 #include "httpfixture.h"
 #include "pagetext/pagedownloader.h"
 
-#include <QStringEncoder>
-#include <QTcpServer>
 #include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
@@ -25,12 +23,6 @@ const QString tableMiss = QStringLiteral("未找到答案，淘宝太会藏了�
 const QString noTable = QStringLiteral("未找到答案,不被淘宝藏到哪里去了！！");
 const QString listEnd = QStringLiteral("描述加载中");
 const QString tableNote = QStringLiteral("拍下价格的不同可能会由于促销和打折引起的");
-
-QByteArray gbk(const QString &text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
 
 QString listItem(const QString &name, const QString &value)
 {
@@ -72,16 +64,6 @@ QString html(const QString &body, const QString &head = {})
 {
     return QStringLiteral("<!DOCTYPE html><html><head>") + head +
            QStringLiteral("<title>宝贝详情</title></head><body>") + body + QStringLiteral("</body></html>");
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0))
-        return 1;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
 }
 
 DownloadLimits shortLimits()

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 #include <QMutex>
 #include <QMutexLocker>
+#include <QStringEncoder>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -425,6 +426,22 @@ void HttpFixture::clearRequests()
 {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->requests.clear();
+}
+
+quint16 closedPort()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 1;
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+QByteArray gbk(const QString &text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
 }
 
 } // namespace Quillory::Testing

@@ -121,4 +121,10 @@ private:
     QThread *m_thread = nullptr;
 };
 
+// A port on 127.0.0.1 that nothing listens on (it was free a moment ago): a refused connection.
+quint16 closedPort();
+
+// The text in the shopping site's encoding (GBK, written through its superset GB18030), for page bodies.
+QByteArray gbk(const QString &text);
+
 } // namespace Quillory::Testing
