@@ -8,6 +8,8 @@
 #include <QTextStream>
 
 #ifdef QUILLORY_BENCH_WITH_APP
+#include "app/browserpage.h"
+
 #include <QApplication>
 #else
 #include <QCoreApplication>
@@ -18,6 +20,7 @@
 int main(int argc, char **argv)
 {
 #ifdef QUILLORY_BENCH_WITH_APP
+    Quillory::allowEngineAsRoot();
     QApplication app(argc, argv); // the window section needs widgets and the browser engine
 #else
     QCoreApplication app(argc, argv);

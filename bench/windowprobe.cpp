@@ -66,6 +66,7 @@ bool waitForLoad(QWebEnginePage *page)
 
 int main(int argc, char *argv[])
 {
+    Quillory::allowEngineAsRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);

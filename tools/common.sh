@@ -1,7 +1,11 @@
-# Shared by the run and test commands: the packages the build needs and the engine's root setting.
+# Shared by the run and test commands: the packages the build needs. (The programs themselves let the
+# browser engine run without its sandbox as root: allowEngineAsRoot.)
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev
                 xauth xvfb)
-# The engine's sandbox cannot start as root; as any other user it stays on.
-if [ "$(id -u)" -eq 0 ]; then
-    export QTWEBENGINE_DISABLE_SANDBOX=1
-fi
+
+# The window alone, in Release, in build-release/ (what run.sh starts and package.sh packs).
+build_release_window() {
+    cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_WITH_TESTS=OFF \
+          -DQUILLORY_WITH_BENCH=OFF >/dev/null
+    cmake --build build-release --target quillory
+}

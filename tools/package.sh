@@ -5,8 +5,6 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 # dpkg-shlibdeps (dpkg-dev) and file work out the package's library dependencies.
 tools/deps.sh "${build_packages[@]}" dpkg-dev file
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_WITH_TESTS=OFF \
-      -DQUILLORY_WITH_BENCH=OFF >/dev/null
-cmake --build build-release --target quillory
+build_release_window
 (cd build-release && cpack -G DEB)
 echo "install it with: apt-get install ./build-release/$(cd build-release && ls -t quillory_*.deb | head -1)"

@@ -4,9 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 tools/deps.sh "${build_packages[@]}" fonts-wqy-microhei
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILLORY_WITH_TESTS=OFF \
-      -DQUILLORY_WITH_BENCH=OFF >/dev/null
-cmake --build build-release --target quillory
+build_release_window
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display: starting the window on a virtual one (xvfb-run)."
     exec xvfb-run -a -s "-screen 0 1280x800x24" build-release/src/app/quillory "$@"

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+#include <unistd.h>
+
 using namespace Qt::StringLiterals;
 
 namespace Quillory {
@@ -87,6 +89,12 @@ std::optional<PageSnapshot> snapshotFrom(const QVariant &result, ElementScope sc
 }
 
 } // namespace
+
+void allowEngineAsRoot()
+{
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
 
 BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
 {

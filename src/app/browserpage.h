@@ -11,6 +11,11 @@ class QWebEngineNewWindowRequest;
 
 namespace Quillory {
 
+// The engine's sandbox cannot start as root, and the engine then refuses to run at all. As root, and
+// only then, this lets it run without the sandbox; any other user keeps it. Call it before the
+// application object is made.
+void allowEngineAsRoot();
+
 // The page shown in the window's browser pane. It owns every script the window runs in a page and
 // runs them all in the application's own script world.
 class BrowserPage final : public QWebEnginePage, public BrowserPane

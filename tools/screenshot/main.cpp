@@ -13,7 +13,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
-#include <QStringEncoder>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -35,8 +34,7 @@ HttpReply serve(const HttpRequest &request)
     if (request.url.host() == u"try.taobao.com"_s)
         return HttpReply::html(fixture("trial-item.html"), "utf-8");
     if (request.url.host() == u"item.taobao.com"_s)
-        return HttpReply::html(QStringEncoder("GB18030").encode(QString::fromUtf8(fixture("product.html"))),
-                               {});
+        return HttpReply::html(Quillory::Testing::gbk(QString::fromUtf8(fixture("product.html"))), {});
     return HttpReply::html("<p>not here</p>", "utf-8", 404);
 }
 
@@ -46,6 +44,7 @@ int main(int argc, char *argv[])
 {
     if (argc != 2)
         qFatal("usage: quillory-screenshot OUTPUT.png");
+    Quillory::allowEngineAsRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
