@@ -50,7 +50,8 @@ SOURCE_DATE_EPOCH=$(dpkg-parsechangelog -l packaging/debian/changelog -S Timesta
     cd debian/quillory
     find usr -type f -print0 | LC_ALL=C sort -z | xargs -0 md5sum >DEBIAN/md5sums
 )
-deb=build-release/quillory_$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)_$(dpkg --print-architecture).deb
+version=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+deb=build-release/quillory_${version}_$(dpkg --print-architecture).deb
 dpkg-deb --root-owner-group --build "$stage" "$deb" >/dev/null
 
 tools/check-metadata.sh "$stage"
