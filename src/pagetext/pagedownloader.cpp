@@ -1,5 +1,7 @@
 #include "pagedownloader.h"
 
+#include "cookiejar.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -380,7 +382,9 @@ QString decodePageBody(const QByteArray &body, const QByteArray &contentType)
     return decodeWith(gb18030, body);
 }
 
-PageDownloader::PageDownloader(DownloadLimits limits) : m_limits(limits) {}
+PageDownloader::PageDownloader(DownloadLimits limits, BrowserSession session)
+    : m_limits(limits), m_session(std::move(session))
+{}
 
 DownloadResult PageDownloader::download(const QUrl &url, std::stop_token stop) const
 {
@@ -436,6 +440,13 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     // another thread; its destructor waits for it), then the timer and the loop, then the manager
     // with its replies. One manager per call, on the calling thread; its proxy is the application's.
     QNetworkAccessManager manager;
+    if (SharedCookieJar *jar = m_session.cookies) {
+        // The manager adopts a jar of its own thread; the shared jar must outlive it.
+        QObject *const owner = jar->parent();
+        manager.setCookieJar(jar);
+        if (jar->parent() != owner)
+            jar->setParent(owner);
+    }
     QNetworkReply *reply = nullptr;
     QEventLoop loop;
     QTimer overall;
@@ -473,6 +484,8 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
                                     QNetworkRequest::ManualRedirectPolicy);
         networkRequest.setTransferTimeout(
             int(std::clamp<qint64>(m_limits.transferTimeout.count(), 0, INT_MAX)));
+        if (!m_session.userAgent.isEmpty())
+            networkRequest.setHeader(QNetworkRequest::UserAgentHeader, m_session.userAgent);
         for (const auto &[name, value] : request.headers)
             networkRequest.setRawHeader(name, value);
 
@@ -537,6 +550,7 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
             refusal = QStringLiteral("more than %1 redirects; the next was to ").arg(m_limits.maxRedirects);
         if (!refusal.isEmpty()) {
             result.status = Status::NetworkError;
+            result.refused = true;
             result.errorText = refusal + next.toDisplayString();
             result.httpStatus = status;
             result.finalUrl = current;

@@ -37,6 +37,7 @@ struct DownloadResult
     };
 
     Status status = Status::NetworkError;
+    bool refused = false; // a rule of ours stopped it (a redirect it may not follow), not the network
     QString errorText;
     int httpStatus = 0;     // the final response's status; the body counts whatever it is
     QByteArray body;        // the whole body, only when status is Ok
@@ -45,6 +46,16 @@ struct DownloadResult
     QUrl finalUrl;          // where the body came from, after redirects
 
     bool ok() const { return status == Status::Ok; }
+};
+
+class SharedCookieJar;
+
+// Who the downloads say they are: the browser pane's user agent and cookies, so that a site sees one
+// browser. Empty: Qt's own user agent and no cookies (the direct fetches, which have no browser).
+struct BrowserSession
+{
+    QByteArray userAgent;
+    SharedCookieJar *cookies = nullptr; // not owned; outlives every download made with it
 };
 
 // One download with the options the direct fetches need; `download(url)` is `fetch({url})`.
@@ -64,9 +75,10 @@ struct DownloadRequest
 class PageDownloader final
 {
 public:
-    explicit PageDownloader(DownloadLimits limits = {});
+    explicit PageDownloader(DownloadLimits limits = {}, BrowserSession session = {});
 
     const DownloadLimits &limits() const { return m_limits; }
+    const BrowserSession &session() const { return m_session; }
 
     DownloadResult download(const QUrl &url, std::stop_token stop = {}) const;
     DownloadResult fetch(const DownloadRequest &request, std::stop_token stop = {}) const;
@@ -76,6 +88,7 @@ public:
 
 private:
     DownloadLimits m_limits;
+    BrowserSession m_session;
 };
 
 // Decodes a downloaded page: the Content-Type charset, else a byte-order mark, else a <meta> charset

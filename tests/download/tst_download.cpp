@@ -1,10 +1,13 @@
 // The page downloader and the direct fetches against a real HTTP server on 127.0.0.1.
 
 #include "httpfixture.h"
+#include "pagetext/cookiejar.h"
 #include "pagetext/directfetch.h"
 #include "pagetext/pagedownloader.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QNetworkProxy>
 #include <QStringEncoder>
 #include <QTest>
@@ -79,6 +82,8 @@ private Q_SLOTS:
     void worksOnAWorkerThread();
     void usesTheApplicationProxy();
     void openUrl();
+    void sessionCookiesAndUserAgent();
+    void cookieFile();
 
     // The direct fetches.
     void getTextRequestsExactlyTheUrl();
@@ -632,6 +637,89 @@ void tst_Download::worksOnAWorkerThread()
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     plain.join();
     QCOMPARE(text, std::optional<QString>(page));
+}
+
+// A download in a browser session sends the session's cookies and user agent from a worker thread,
+// and the cookies a server sets come back to the jar and are announced.
+void tst_Download::sessionCookiesAndUserAgent()
+{
+    HttpFixture server([](const HttpRequest &request) {
+        return HttpReply::html(QByteArray("<p>") + request.header("Cookie") + "</p>")
+            .withHeader("Set-Cookie", "fresh=1; Path=/");
+    });
+    QVERIFY(server.startInThread());
+    SharedCookieJar jar;
+    QNetworkCookie login("login", "alice");
+    login.setDomain(QStringLiteral("127.0.0.1"));
+    login.setPath(QStringLiteral("/"));
+    jar.storeCookie(login);
+    QSignalSpy received(&jar, &SharedCookieJar::cookiesReceived);
+    const PageDownloader downloader(shortLimits(), BrowserSession{"QuilloryTest/1.0", &jar});
+
+    std::optional<QString> text;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        for (int i = 0; i < 20; ++i) // the main thread changes the jar meanwhile
+            text = downloader.OpenURL(server.url(u"/item.htm").toString());
+    }));
+    worker->start();
+    while (!worker->isFinished()) {
+        QNetworkCookie other("other", QByteArray::number(received.size()));
+        other.setDomain(QStringLiteral("example.org"));
+        jar.storeCookie(other);
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(worker->wait(10000));
+    QCOMPARE(text, std::optional<QString>(QStringLiteral("<p>login=alice; fresh=1</p>")));
+    QCOMPARE(server.requests().first().header("Cookie"), QByteArray("login=alice"));
+    QCOMPARE(server.requests().first().header("User-Agent"), QByteArray("QuilloryTest/1.0"));
+    QTRY_VERIFY(!received.isEmpty());
+    const auto fresh = received.first().first().value<QList<QNetworkCookie>>();
+    QCOMPARE(fresh.size(), 1);
+    QCOMPARE(fresh.first().name(), QByteArray("fresh"));
+    QCOMPARE(fresh.first().domain(), QStringLiteral("127.0.0.1")); // host-only
+    QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("http://other.test/"))).size(), 0);
+}
+
+// The file that keeps the jar's persistent cookies across a restart.
+void tst_Download::cookieFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cookies"));
+    const QDateTime later = QDateTime::currentDateTimeUtc().addDays(1);
+    QNetworkCookie domain("login", "alice");
+    domain.setDomain(QStringLiteral(".taobao.com"));
+    domain.setPath(QStringLiteral("/"));
+    domain.setExpirationDate(later);
+    domain.setHttpOnly(true);
+    QNetworkCookie hostOnly("seen", "1");
+    hostOnly.setDomain(QStringLiteral("item.taobao.com"));
+    hostOnly.setPath(QStringLiteral("/a"));
+    hostOnly.setExpirationDate(later);
+    hostOnly.setSecure(true);
+    QNetworkCookie session("visit", "1");
+    session.setDomain(QStringLiteral(".taobao.com"));
+    QNetworkCookie expired("old", "1");
+    expired.setDomain(QStringLiteral(".taobao.com"));
+    expired.setExpirationDate(QDateTime::currentDateTimeUtc().addSecs(-10));
+
+    QVERIFY(saveCookies({domain, hostOnly, session, expired}, path));
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                            QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                            QFileDevice::WriteOther | QFileDevice::ExeOther;
+    QCOMPARE(QFile::permissions(path) & others, QFileDevice::Permissions());
+    const QList<QNetworkCookie> loaded = loadCookies(path);
+    QCOMPARE(loaded.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        const QNetworkCookie &want = i == 0 ? domain : hostOnly;
+        QCOMPARE(loaded[i].name(), want.name());
+        QCOMPARE(loaded[i].value(), want.value());
+        QCOMPARE(loaded[i].domain(), want.domain());
+        QCOMPARE(loaded[i].path(), want.path());
+        QCOMPARE(loaded[i].isSecure(), want.isSecure());
+        QCOMPARE(loaded[i].isHttpOnly(), want.isHttpOnly());
+        QCOMPARE(loaded[i].expirationDate().toSecsSinceEpoch(), later.toSecsSinceEpoch());
+    }
+    QVERIFY(loadCookies(dir.filePath(QStringLiteral("missing"))).isEmpty());
 }
 
 void tst_Download::usesTheApplicationProxy()

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QUrl>
+
+namespace Quillory {
+
+// The browser pane's cookies as the downloads see them: one jar that every network manager of the
+// program shares, whatever thread it runs on, so a product site sees the user's login. Every access
+// takes one lock. The ordinary cookie rules apply when a request picks its cookies: domain (a cookie
+// without a Domain attribute goes back to its own host only), path, Secure only over https, expiry.
+//
+// Two ways in: `storeCookie`/`removeCookie` mirror the pane's store; cookies that a server sets in a
+// download's reply come in through the network manager (`setCookiesFromUrl`) and are announced with
+// `cookiesReceived`, so that the pane's store can take them too.
+class SharedCookieJar final : public QNetworkCookieJar
+{
+    Q_OBJECT
+
+public:
+    explicit SharedCookieJar(QObject *parent = nullptr);
+
+    // A cookie of the pane's store, as the store reports it (its domain already in final form).
+    void storeCookie(const QNetworkCookie &cookie);
+    void removeCookie(const QNetworkCookie &cookie);
+    QList<QNetworkCookie> cookies() const;
+    // The cookies that outlive the window: those with an expiry date still to come.
+    QList<QNetworkCookie> persistentCookies() const;
+
+    QList<QNetworkCookie> cookiesForUrl(const QUrl &url) const override;
+    bool setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url) override;
+    bool insertCookie(const QNetworkCookie &cookie) override;
+    bool updateCookie(const QNetworkCookie &cookie) override;
+    bool deleteCookie(const QNetworkCookie &cookie) override;
+
+Q_SIGNALS:
+    // Cookies that a server set (or, expired, deleted) in a download's reply, as the jar took them.
+    // Emitted on the thread that made the download.
+    void cookiesReceived(const QList<QNetworkCookie> &cookies, const QUrl &url);
+
+private:
+    mutable QRecursiveMutex m_mutex;
+};
+
+// The persistent cookies of a jar in a file of their own, one Set-Cookie line each, written whole or
+// not at all and readable by the user alone. Reading skips what has expired since; a missing or
+// unreadable file gives no cookies.
+bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path);
+QList<QNetworkCookie> loadCookies(const QString &path);
+
+} // namespace Quillory
