@@ -7,7 +7,7 @@
 #include "trialsite.h"
 
 #include <QElapsedTimer>
-#include <QThread>
+#include <QUrl>
 
 namespace Quillory {
 
@@ -32,8 +32,12 @@ void AnsweringPass::request()
 void AnsweringPass::run()
 {
     m_running = true;
+    m_report = PassReport();
     Q_EMIT started();
-    if (!isTrialItemPage(m_pane.currentUrl())) {
+    m_report.pageUrl = m_pane.currentUrl();
+    m_report.trialItemPage = isTrialItemPage(m_report.pageUrl);
+    if (!m_report.trialItemPage) {
+        report(m_report);
         finish();
         return;
     }
@@ -44,48 +48,81 @@ void AnsweringPass::run()
 void AnsweringPass::answerFromPage(const PageSnapshot &page)
 {
     const QString documentText = page.hasDocument ? joinDocumentParts(page.elementParts) : QString();
-    const QString productUrl = answerPageLink(page.links);
+    m_report.answerLink = answerPageLink(page.links);
     const QuestionCut question = cutQuestion(documentText);
-    if (question.needsLookup)
-        lookUpInWorker(productUrl, question.answerText, page.documentToken);
-    else
+    m_report.question = question.needsLookup;
+    if (!question.needsLookup) {
         deliver(question.answerText, page.documentToken);
+        return;
+    }
+    m_report.attribute = question.answerText;
+    if (m_report.answerLink.isEmpty()) {
+        // Nothing to download: the lookup of an empty page, at once.
+        QString answer = question.answerText;
+        AnswerSource source;
+        lookUpAttribute(QString(), answer, &source);
+        m_report.source = source;
+        deliver(answer, page.documentToken);
+        return;
+    }
+    lookUpInWorker(question.answerText, page.documentToken);
 }
 
 // The download may take up to the downloader's limits; the window keeps running meanwhile.
-void AnsweringPass::lookUpInWorker(const QString &productUrl, const QString &attribute,
-                                   const QString &documentToken)
+void AnsweringPass::lookUpInWorker(const QString &attribute, const QString &documentToken)
 {
     m_stop = std::stop_source();
-    m_worker = QThread::create([this, productUrl, attribute, documentToken, stop = m_stop.get_token()] {
+    const QString productUrl = m_report.answerLink;
+    m_worker.reset(QThread::create([this, productUrl, attribute, documentToken, stop = m_stop.get_token()] {
         QElapsedTimer clock;
         clock.start();
+        // The product page is the lookup's page only when it downloaded whole: anything else is an
+        // empty page, which gives the no-table text.
+        const DownloadResult page = m_downloader.download(QUrl(productUrl), stop);
+        const PassReport::Download download = downloadReport(page, clock.elapsed());
         QString answer = attribute;
-        chasuxing(m_downloader, productUrl, answer, stop);
-        const qint64 elapsed = clock.elapsed();
+        AnswerSource source;
+        lookUpAttribute(page.ok() ? page.text : QString(), answer, &source);
         if (stop.stop_requested())
             return;
         QMetaObject::invokeMethod(
             this,
-            [this, answer, documentToken, elapsed] {
-                m_lastDownloadMs = elapsed;
+            [this, answer, documentToken, download, source] {
+                m_lastDownloadMs = download.elapsedMs;
+                m_report.download = download;
+                m_report.source = source;
                 stopWorker();
                 deliver(answer, documentToken);
             },
             Qt::QueuedConnection);
-    });
+    }));
     m_worker->start();
 }
 
 void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
 {
+    m_report.answer = answer;
     Q_EMIT answerReady(answer);
     // The field is written only in the document the question was read from. The writes are queued in
     // order on the page, so the pass can end without waiting for this one to report back.
-    if (!documentToken.isEmpty())
+    if (documentToken.isEmpty()) {
+        m_report.field = FieldWrite::NoDocument;
+        report(m_report);
+    } else {
         m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, this,
-                          [this](bool written) { Q_EMIT fieldWritten(written); });
+                          [this, passReport = m_report](FieldWrite result) mutable {
+                              passReport.field = result;
+                              report(passReport);
+                              Q_EMIT fieldWritten(result);
+                          });
+    }
     finish();
+}
+
+void AnsweringPass::report(PassReport passReport)
+{
+    qCInfo(lcPass).noquote() << describePass(passReport);
+    Q_EMIT reported(passReport);
 }
 
 void AnsweringPass::finish()
@@ -104,8 +141,7 @@ void AnsweringPass::stopWorker()
         return;
     m_stop.request_stop();
     m_worker->wait();
-    delete m_worker;
-    m_worker = nullptr;
+    m_worker.reset();
 }
 
 } // namespace Quillory

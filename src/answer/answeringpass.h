@@ -1,15 +1,14 @@
 #pragma once
 
 #include "pagetext/browserpane.h"
+#include "passreport.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QThread>
 
 #include <memory>
 #include <stop_token>
-
-class QThread;
 
 namespace Quillory {
 
@@ -17,7 +16,8 @@ class PageDownloader;
 
 // One answering pass on the asynchronous engine: read the URL; on a trial item page read the document
 // text and the links in one go, cut the question attribute, look it up on the product page in a worker
-// thread, then hand the answer to the window and write it into the page it was read from.
+// thread, then hand the answer to the window and write it into the page it was read from. Each pass
+// writes one line about what it did to the log (passreport.h).
 // One pass at a time: a request that arrives during a pass is remembered once and run after it.
 class AnsweringPass final : public QObject
 {
@@ -46,13 +46,16 @@ Q_SIGNALS:
     void answerReady(const QString &answer);
     void finished();
     // The page reported back on writing the answer field (after `finished`).
-    void fieldWritten(bool written);
+    void fieldWritten(Quillory::FieldWrite result);
+    // What the pass did, once per pass, when the last of it is known (also written to the log).
+    void reported(const Quillory::PassReport &report);
 
 private:
     void run();
     void answerFromPage(const PageSnapshot &page);
-    void lookUpInWorker(const QString &productUrl, const QString &attribute, const QString &documentToken);
+    void lookUpInWorker(const QString &attribute, const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
+    void report(PassReport report);
     void finish();
     void stopWorker();
 
@@ -62,7 +65,8 @@ private:
     bool m_running = false;
     bool m_queued = false;
     qint64 m_lastDownloadMs = 0;
-    QThread *m_worker = nullptr;
+    PassReport m_report; // of the pass under way
+    std::unique_ptr<QThread> m_worker;
     std::stop_source m_stop;
 };
 

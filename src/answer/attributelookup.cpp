@@ -39,20 +39,23 @@ QStringView cutRegion(QStringView page, qsizetype regionStart, QStringView endMa
 
 // The value after the name found at `namePos`: it begins `offset` characters after the name's end and
 // runs up to the first `valueEnd` at or after that. When no closing tag follows, the cut fails and
-// `answer` keeps what it held (the attribute name), which is what the user then sees.
-void cutValue(QStringView region, qsizetype namePos, qsizetype nameLength, qsizetype offset,
+// `answer` keeps what it held (the attribute name), which is what the user then sees. True when cut.
+bool cutValue(QStringView region, qsizetype namePos, qsizetype nameLength, qsizetype offset,
               QStringView valueEnd, QString &answer)
 {
     const qsizetype valueStart = namePos + nameLength + offset;
     const qsizetype valueStop = positionOf(region, valueEnd, valueStart);
-    if (const std::optional<QStringView> value = midView(region, valueStart, valueStop - valueStart))
+    const std::optional<QStringView> value = midView(region, valueStart, valueStop - valueStart);
+    if (value)
         answer = value->toString(); // the only copy the lookup makes
+    return value.has_value();
 }
 
 } // namespace
 
-QString lookUpAttribute(const QString &pageText, QString &chazhaosx)
+QString lookUpAttribute(const QString &pageText, QString &chazhaosx, AnswerSource *source)
 {
+    AnswerSource from = AnswerSource::NoTable;
     // Shallow copies (shared, not duplicated): the views below stay valid even when a caller passes
     // the same string as page and name.
     const QString pageHolder = pageText;
@@ -67,17 +70,24 @@ QString lookUpAttribute(const QString &pageText, QString &chazhaosx)
     // The first occurrence of the name anywhere in the list region, markup included, decides.
     const qsizetype listNamePos = positionOf(listRegion, name, 1);
     if (listNamePos != 0) {
-        cutValue(listRegion, listNamePos, name.size(), kListValueOffset, kListValueEnd, chazhaosx);
+        from = cutValue(listRegion, listNamePos, name.size(), kListValueOffset, kListValueEnd, chazhaosx)
+                   ? AnswerSource::List
+                   : AnswerSource::ListNameOnly;
     } else if (const qsizetype tableStart = positionOf(page, kTableStart, 1); tableStart != 0) {
         // The packaging-and-parameters table, only when the name is not in the list region at all: a
         // name that is there but whose value can't be cut answers with the name itself. The marker's
         // position both decides that the table is tried and starts its region.
         const QStringView tableRegion = cutRegion(page, tableStart, kTableEnd);
         const qsizetype tableNamePos = positionOf(tableRegion, name, 1);
-        if (tableNamePos != 0)
-            cutValue(tableRegion, tableNamePos, name.size(), kTableValueOffset, kTableValueEnd, chazhaosx);
-        else
+        if (tableNamePos != 0) {
+            from =
+                cutValue(tableRegion, tableNamePos, name.size(), kTableValueOffset, kTableValueEnd, chazhaosx)
+                    ? AnswerSource::Table
+                    : AnswerSource::TableNameOnly;
+        } else {
             chazhaosx = LookupText::tableMiss;
+            from = AnswerSource::TableMiss;
+        }
     } else {
         chazhaosx = LookupText::noTable;
     }
@@ -85,6 +95,8 @@ QString lookUpAttribute(const QString &pageText, QString &chazhaosx)
     // Decoded on every path: a cut value, a name left by a failed cut, or a not-found text (which has
     // no "&" and comes back unchanged).
     chazhaosx = zhuanzi(chazhaosx);
+    if (source)
+        *source = from;
     return chazhaosx;
 }
 

@@ -13,11 +13,23 @@ inline const QString tableMiss = QStringLiteral("未找到答案，淘宝太会�
 inline const QString noTable = QStringLiteral("未找到答案,不被淘宝藏到哪里去了！！");
 } // namespace LookupText
 
+// Where a lookup's answer came from.
+enum class AnswerSource
+{
+    List,          // the value after the name in the attribute list
+    ListNameOnly,  // the name is in the list, but no "</li>" follows: the answer is the name itself
+    Table,         // the value after the name in the packaging-and-parameters table
+    TableNameOnly, // the name is in the table, but no "</td>" follows: the answer is the name itself
+    TableMiss,     // not in the list, and the table lacks it: the table-miss text
+    NoTable,       // not in the list, and the page has no table: the no-table text
+};
+
 // Finds the value a product page gives for the attribute named in `chazhaosx`: first in the attribute
 // list, and only when the name is not there at all in the packaging-and-parameters table. On return
 // `chazhaosx` holds the decoded answer, which is also the result: the value, the name itself when its
-// value could not be cut, or one of the two not-found texts. Never fails.
-QString lookUpAttribute(const QString &pageText, QString &chazhaosx);
+// value could not be cut, or one of the two not-found texts. Never fails. `source`, when given, tells
+// which of these it is.
+QString lookUpAttribute(const QString &pageText, QString &chazhaosx, AnswerSource *source = nullptr);
 
 // Downloads the product page at `chazhaowz` through `Inet1` and looks the attribute up in it. A failed
 // download is an empty page. Blocks until the download has ended: call it off the user-interface thread.

@@ -144,10 +144,20 @@ void BrowserPage::readPageWith(const PageReadRequest &request, bool exact, QObje
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                             QObject *context, std::function<void(bool)> done)
+                             QObject *context, std::function<void(FieldWrite)> done)
 {
     runScript(PageScripts::writeField(documentToken, fieldName, value), context,
-              [done = std::move(done)](const QVariant &result) { done(result.toBool()); });
+              [done = std::move(done)](const QVariant &result) {
+                  const QString outcome = result.toString();
+                  if (outcome == u"written"_s)
+                      done(FieldWrite::Written);
+                  else if (outcome == u"no-field"_s)
+                      done(FieldWrite::NoField);
+                  else if (outcome == u"page-left"_s)
+                      done(FieldWrite::PageLeft);
+                  else
+                      done(FieldWrite::NoAnswer);
+              });
 }
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)

@@ -35,7 +35,7 @@ public:
     void readPage(const PageReadRequest &request, QObject *context,
                   std::function<void(const PageSnapshot &)> done) override;
     void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                    QObject *context, std::function<void(bool written)> done) override;
+                    QObject *context, std::function<void(FieldWrite)> done) override;
 
     // Markup is read through the engine's own serialization where it can be (the default), else by
     // the exact walk of our own. Tests compare the two.

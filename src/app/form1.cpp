@@ -4,10 +4,13 @@
 #include "answer/passrules.h"
 #include "answer/trialsite.h"
 #include "browserpage.h"
+#include "cookiesync.h"
 #include "launcher.h"
+#include "pagetext/cookiejar.h"
 #include "twips.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +18,8 @@
 #include <QShortcutEvent>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
+
+#include <limits>
 
 using namespace Qt::StringLiterals;
 
@@ -31,12 +36,23 @@ constexpr float paneTop = 600;
 constexpr float paneWidthAllowance = 100;
 constexpr float paneHeightAllowance = 1100;
 
-// Keeps a login across restarts: the pane's cookies, session cookies included, live on disk.
-std::unique_ptr<QWebEngineProfile> makePersistentProfile()
+// Keeps a login across restarts as every browser does: persistent cookies live on disk, session
+// cookies end with the window.
+std::unique_ptr<QWebEngineProfile> makeProfile(const QString &path)
 {
     auto profile = std::make_unique<QWebEngineProfile>(u"Quillory"_s);
-    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    if (!path.isEmpty()) {
+        profile->setPersistentStoragePath(path);
+        profile->setCachePath(path + u"/cache"_s);
+    }
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     return profile;
+}
+
+// The downloads speak for the pane: its cookies and its user agent.
+BrowserSession paneSession(QWebEngineProfile &profile, SharedCookieJar &cookies)
+{
+    return BrowserSession{profile.httpUserAgent().toUtf8(), &cookies};
 }
 
 // A button whose access key clicks it at once and leaves the keyboard focus where it is: the user
@@ -81,14 +97,19 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
     return pane;
 }
 
-Form1::Form1(DownloadLimits downloadLimits, QWidget *parent)
-    : QWidget(parent), Inet1(downloadLimits), m_profile(makePersistentProfile())
+Form1::Form1(const WindowOptions &options, QWidget *parent)
+    : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()),
+      m_profile(makeProfile(options.profilePath)),
+      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies)),
+      m_autoAnswerIntervalMs(options.autoAnswerIntervalMs)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);
     setWindowIcon(QIcon(u":/quillory/quillory.png"_s));
     resize(Twips::toPixels(13980), Twips::toPixels(9285));
     createControls();
+    m_cookieSync = std::make_unique<CookieSync>(*m_profile->cookieStore(), *m_cookies,
+                                                m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
     setTabOrder();
     m_pass = std::make_unique<AnsweringPass>(*m_page, Inet1);
     connectHandlers();
@@ -98,6 +119,8 @@ Form1::~Form1()
 {
     // The pass holds the page and may have a download under way; the page must go before its profile.
     m_pass.reset();
+    m_cookieSync.reset();
+    showBusy(false);
     delete WebBrowser1;
     WebBrowser1 = nullptr;
 }
@@ -113,6 +136,7 @@ void Form1::createControls()
     Label1 = placeControl(new QLabel(u"自动答题（网速要给力啊）"_s, this), "Label1", {4200, 240, 3615, 255});
     Text1 = placeControl(new QLineEdit(u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s, this),
                          "Text1", {6480, 120, 5535, 375});
+    Text1->setMaxLength(std::numeric_limits<int>::max()); // an answer shows whole, however long
     Text1->setCursorPosition(0);
     Command3 = placeControl(new QPushButton(u"by:tovrin"_s, this), "Command3", {12240, 120, 1455, 375});
 
@@ -160,9 +184,15 @@ void Form1::connectHandlers()
     connect(Timer1, &IntervalTimer::tick, this, &Form1::Timer1_Timer);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
 
-    connect(m_pass.get(), &AnsweringPass::started, Command_dati, [this] { Command_dati->setEnabled(false); });
+    connect(m_pass.get(), &AnsweringPass::started, Command_dati, [this] {
+        Command_dati->setEnabled(false);
+        showBusy(true);
+    });
     connect(m_pass.get(), &AnsweringPass::answerReady, Text1, &QLineEdit::setText);
-    connect(m_pass.get(), &AnsweringPass::finished, Command_dati, [this] { Command_dati->setEnabled(true); });
+    connect(m_pass.get(), &AnsweringPass::finished, Command_dati, [this] {
+        Command_dati->setEnabled(true);
+        showBusy(false);
+    });
 }
 
 void Form1::Form_Load()
@@ -223,11 +253,24 @@ void Form1::Check1_Click()
         m_pass->dropQueued();
         break;
     case Qt::Checked:
-        Timer1->setInterval(autoAnswerIntervalMs);
+        Timer1->setInterval(m_autoAnswerIntervalMs);
         break;
     case Qt::PartiallyChecked:
         break;
     }
+}
+
+// The busy cursor shows over the whole window, the pane included (whose page sets cursors of its own),
+// while a pass runs.
+void Form1::showBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (busy)
+        QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QGuiApplication::restoreOverrideCursor();
 }
 
 void Form1::Command1_Click()

@@ -18,6 +18,17 @@ namespace Quillory {
 
 class AnsweringPass;
 class BrowserPage;
+class CookieSync;
+class SharedCookieJar;
+
+// What a window is built with. The defaults are the program's; tests shorten the waits.
+struct WindowOptions
+{
+    DownloadLimits downloadLimits; // Inet1's: a 60-second request time-out by default
+    int autoAnswerIntervalMs = 5000;
+    // Where the pane keeps its profile (cookies, cache); empty: the user's data folder.
+    QString profilePath;
+};
 
 // The browser pane's place for a window of the given outer size, frame and title bar included, all in
 // twips. A step that would give a negative size is skipped: that size keeps its current value.
@@ -28,13 +39,16 @@ class Form1 final : public QWidget
 {
     Q_OBJECT
 
+    // First, so that they are made before `Inet1`, which downloads in the pane's session.
+    std::unique_ptr<SharedCookieJar> m_cookies;
+    std::unique_ptr<QWebEngineProfile> m_profile;
+
 public:
     static constexpr int autoAnswerIntervalMs = 5000;
     static const QString promotionalLink;
     static const QString publisherSite;
 
-    // `downloadLimits` are those of the page downloader `Inet1`: a 60-second request time-out by default.
-    explicit Form1(DownloadLimits downloadLimits = {}, QWidget *parent = nullptr);
+    explicit Form1(const WindowOptions &options = {}, QWidget *parent = nullptr);
     ~Form1() override;
 
     // Start-up: hands the promotional link to the default browser, then sends the pane home.
@@ -74,10 +88,13 @@ private:
     void Timer1_Timer();
     void WebBrowser1_NewWindow2();
     void dati();
+    void showBusy(bool busy);
 
-    std::unique_ptr<QWebEngineProfile> m_profile;
+    int m_autoAnswerIntervalMs = autoAnswerIntervalMs;
+    bool m_busy = false;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<AnsweringPass> m_pass;
+    std::unique_ptr<CookieSync> m_cookieSync;
     QRectF m_paneTwips;
 };
 

@@ -14,7 +14,8 @@ bool isWebUrl(const QUrl &url)
 
 void openweb(const QString &url)
 {
-    const QUrl target(url, QUrl::StrictMode);
+    // Parsed as leniently as the pane parses links: a web link that holds "|", "{" or a bare "%" opens.
+    const QUrl target(url, QUrl::TolerantMode);
     if (isWebUrl(target))
         QDesktopServices::openUrl(target);
 }

@@ -168,13 +168,13 @@ QString writeField(const QString &documentToken, const QString &fieldName, const
     return u"(function (token, name, value) {\n'use strict';\n"
            u"if (window."_s +
            documentTokenKey +
-           u" !== token) return false;\n"
+           u" !== token) return 'page-left';\n"
            u"const field = document.getElementsByName(name)[0];\n"
-           u"if (!field) return false;\n"
+           u"if (!field) return 'no-field';\n"
            u"field.value = value;\n"
            u"field.dispatchEvent(new Event('input', { bubbles: true }));\n"
            u"field.dispatchEvent(new Event('change', { bubbles: true }));\n"
-           u"return true;\n})("_s +
+           u"return 'written';\n})("_s +
            stringLiteral(documentToken) + u", "_s + stringLiteral(fieldName) + u", "_s +
            stringLiteral(value) + u")"_s;
 }

@@ -20,7 +20,8 @@ QString stringLiteral(const QString &text);
 QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &freshToken);
 
 // Sets the value of the first element named `fieldName` and dispatches input and change on it, only
-// while the document is still the one that `documentToken` names. Returns whether it wrote.
+// while the document is still the one that `documentToken` names. Returns 'written', 'no-field' or
+// 'page-left'.
 QString writeField(const QString &documentToken, const QString &fieldName, const QString &value);
 
 // The link target of the element that has the focus in the top-level document, or null.

@@ -46,6 +46,16 @@ struct PageSnapshot
     QString documentToken;                      // names the document that was read, for writing back to it
 };
 
+// What became of writing the answer field.
+enum class FieldWrite
+{
+    Written,
+    NoField,    // the document has no element of that name
+    PageLeft,   // the pane shows another document now: nothing was written
+    NoDocument, // there was no document to write into
+    NoAnswer,   // the page never answered the write (it went away, or its script is stuck)
+};
+
 // The operations the page-text and answer layers perform on the window's browser pane. The window
 // implements it on the browser engine; tests implement it on plain data. Reads are asynchronous: the
 // callback runs later on the calling thread, and never once `context` has been destroyed.
@@ -59,9 +69,11 @@ public:
     virtual void readPage(const PageReadRequest &request, QObject *context,
                           std::function<void(const PageSnapshot &)> done) = 0;
     // Sets the value of the first element named `fieldName`, as typing would, but only while the pane
-    // still shows the document that `documentToken` names. `done` gets whether a field was written.
+    // still shows the document that `documentToken` names. `done` gets what became of it.
     virtual void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                            QObject *context, std::function<void(bool written)> done) = 0;
+                            QObject *context, std::function<void(FieldWrite)> done) = 0;
 };
 
 } // namespace Quillory
+
+Q_DECLARE_METATYPE(Quillory::FieldWrite)

@@ -13,6 +13,7 @@ struct Site
 {
     QMutex mutex;
     QHash<QString, HttpReply> pages; // by absolute URL
+    QHash<QString, std::function<HttpReply(const HttpRequest &)>> dynamicPages;
 };
 
 Site &site()
@@ -24,7 +25,10 @@ Site &site()
 HttpReply answer(const HttpRequest &request)
 {
     QMutexLocker lock(&site().mutex);
-    return site().pages.value(request.url.toString(), HttpReply::html("<p>not here</p>", "utf-8", 404));
+    const QString url = request.url.toString();
+    if (const auto dynamic = site().dynamicPages.constFind(url); dynamic != site().dynamicPages.cend())
+        return (*dynamic)(request);
+    return site().pages.value(url, HttpReply::html("<p>not here</p>", "utf-8", 404));
 }
 
 } // namespace
@@ -49,12 +53,14 @@ void clearPages()
 {
     QMutexLocker lock(&site().mutex);
     site().pages.clear();
+    site().dynamicPages.clear();
     proxy().clearRequests();
 }
 
 void servePage(const QString &url, const HttpReply &reply)
 {
     QMutexLocker lock(&site().mutex);
+    site().dynamicPages.remove(url);
     site().pages.insert(url, reply);
 }
 
@@ -63,6 +69,13 @@ void servePage(const QString &url, const QString &html, std::chrono::millisecond
     HttpReply reply = HttpReply::html(html.toUtf8(), "utf-8");
     reply.delay = delay;
     servePage(url, reply);
+}
+
+void servePage(const QString &url, std::function<HttpReply(const HttpRequest &)> reply)
+{
+    QMutexLocker lock(&site().mutex);
+    site().pages.remove(url);
+    site().dynamicPages.insert(url, std::move(reply));
 }
 
 int requestsFor(const QString &url)

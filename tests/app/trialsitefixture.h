@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <functional>
 
 // The trial site and the product site for the browser tests, both served by one loopback server that
 // the engine and the downloader reach as their HTTP proxy, so the window keeps its built-in hosts.
@@ -22,6 +23,8 @@ HttpFixture &proxy();
 void clearPages();
 void servePage(const QString &url, const HttpReply &reply);
 void servePage(const QString &url, const QString &html, std::chrono::milliseconds delay = {});
+// A page whose reply depends on the request (its headers, say).
+void servePage(const QString &url, std::function<HttpReply(const HttpRequest &)> reply);
 int requestsFor(const QString &url);
 
 // A trial item page with the question, one "找答案" link per entry of `answerLinks`, the answer field

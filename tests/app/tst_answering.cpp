@@ -39,6 +39,7 @@ private Q_SLOTS:
     void pageLeftDuringPassKeepsItsField();
     void autoAnswerTicksEveryFiveSeconds();
     void tickDuringSlowPassStartsOneMore();
+    void passRightAfterAWriteReadsTheWrittenPage();
     void answerPageButton_data();
     void answerPageButton();
     void newWindowGoesToFocusedLink_data();
@@ -218,6 +219,7 @@ void AnsweringTest::answerArrivesAsText_data()
     QTest::newRow("line separators") << u"a\u2028b\u2029c"_s << u"a\u2028b\u2029c"_s;
     QTest::newRow("surrogate pair") << u"&#55357;&#56832;"_s << u"😀"_s;
     QTest::newRow("unpaired surrogate") << u"&#55357;"_s << QString(QChar(0xD83D));
+    QTest::newRow("40,000 characters, whole") << QString(40000, u'长') << QString(40000, u'长');
 }
 
 // The answer comes from another site's page: it reaches the field exactly, as text, and runs nothing.
@@ -318,6 +320,30 @@ void AnsweringTest::tickDuringSlowPassStartsOneMore()
     QCOMPARE(passes.count(), 2);
 }
 
+// A pass that follows at once (a tick that fell due during the last one) reads the page as the last
+// pass's write left it: here the page answers the write by asking another question.
+void AnsweringTest::passRightAfterAWriteReadsTheWrittenPage()
+{
+    const QString colourProduct = u"http://item.taobao.com/item.htm?id=3003"_s;
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    servePage(colourProduct, u"<ul class=\"attributes-list\"><li>颜色:红色</li></ul>描述加载中"_s);
+    const QString nextQuestion =
+        u"<p>属性描述<em>颜色</em><a href=\"%1\">找答案</a></p>"_s.arg(colourProduct);
+    openTrialPage(trialItemUrl,
+                  trialPage(brandQuestion(), {productUrl},
+                            u"<script>document.getElementById('answer').addEventListener('input', () => {"
+                            u" document.querySelector('.question').outerHTML = '"_s +
+                                nextQuestion + u"'; });</script>"_s));
+
+    QSignalSpy answers(m_window->answeringPass(), &AnsweringPass::answerReady);
+    m_window->answeringPass()->request();
+    m_window->answeringPass()->request(); // the second waits for the first and starts as it ends
+    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 10000);
+    QCOMPARE(answers.at(0).at(0).toString(), u"长春"_s);
+    QCOMPARE(answers.at(1).at(0).toString(), u"红色"_s);
+    waitForPassEnd();
+}
+
 void AnsweringTest::answerPageButton_data()
 {
     QTest::addColumn<QString>("url");
@@ -334,6 +360,13 @@ void AnsweringTest::answerPageButton_data()
         << trialItemUrl << trialPage(brandQuestion(), {u"file:///etc/passwd"_s}) << QList<QUrl>{};
     QTest::newRow("script link is not handed over")
         << trialItemUrl << trialPage(brandQuestion(), {u"javascript:alert(1)"_s}) << QList<QUrl>{};
+    // Characters the pane keeps as they are in a link's query; the link still opens.
+    for (const QString &query : {u"id=1|2"_s, u"spm={a}"_s, u"x=1^2"_s, u"q=100%"_s, u"q=`a`"_s}) {
+        const QString link = u"http://item.taobao.com/item.htm?"_s + query;
+        QTest::addRow("web link with %s", qPrintable(query))
+            << trialItemUrl << trialPage(brandQuestion(), {link})
+            << QList<QUrl>{QUrl(link, QUrl::TolerantMode)};
+    }
 }
 
 void AnsweringTest::answerPageButton()

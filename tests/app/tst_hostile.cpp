@@ -19,13 +19,13 @@ using namespace std::chrono_literals;
 namespace {
 
 // Short limits, so that a server that misbehaves is given up on within seconds rather than a minute.
-DownloadLimits shortLimits()
+WindowOptions shortLimits()
 {
-    DownloadLimits limits;
-    limits.transferTimeout = 2s;
-    limits.totalTimeout = 4s;
-    limits.maxBodyBytes = 1024 * 1024;
-    return limits;
+    WindowOptions options;
+    options.downloadLimits.transferTimeout = 2s;
+    options.downloadLimits.totalTimeout = 4s;
+    options.downloadLimits.maxBodyBytes = 1024 * 1024;
+    return options;
 }
 
 const QString brandValue = u"&nbsp;&#38271;&#26149;"_s;

@@ -134,13 +134,14 @@ void WindowTest::checkBoxCaptionIsCutOff()
     QVERIFY(m_window->Check1->width() < m_window->Check1->sizeHint().width());
 }
 
-// The page downloader waits 60 s for a silent server; the pane keeps its login on disk.
+// The page downloader waits 60 s for a silent server; the pane keeps persistent cookies (the login) on
+// disk, as browsers do.
 void WindowTest::storedSettings()
 {
     QCOMPARE(m_window->Inet1.limits().transferTimeout, std::chrono::milliseconds(60000));
     QWebEngineProfile *profile = m_window->page()->profile();
     QVERIFY(!profile->isOffTheRecord());
-    QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::ForcePersistentCookies);
+    QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::AllowPersistentCookies);
     QVERIFY(!profile->persistentStoragePath().isEmpty());
 }
 

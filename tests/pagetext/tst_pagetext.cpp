@@ -81,9 +81,9 @@ public:
             context, [answer, done] { done(answer); }, Qt::QueuedConnection);
     }
     void writeField(const QString &, const QString &, const QString &, QObject *,
-                    std::function<void(bool)> done) override
+                    std::function<void(FieldWrite)> done) override
     {
-        done(false);
+        done(FieldWrite::NoField);
     }
 };
 

@@ -1,0 +1,148 @@
+#include "passreport.h"
+
+#include "trialsite.h"
+
+Q_LOGGING_CATEGORY(lcPass, "quillory.pass", QtInfoMsg)
+
+using namespace Qt::StringLiterals;
+
+namespace Quillory {
+
+namespace {
+
+constexpr qsizetype kQuotedMax = 120;
+
+// Characters that would break the line or change how the rest of it reads on a terminal.
+bool isEscaped(char16_t c)
+{
+    return c < 0x20 || c == 0x7f || (c >= 0x80 && c < 0xa0) || c == 0x2028 || c == 0x2029 ||
+           (c >= 0x200e && c <= 0x200f) || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
+}
+
+// A page's text in quotes, on one line: control characters escaped, long texts cut with their length.
+QString quoted(const QString &text)
+{
+    qsizetype shown = qMin(text.size(), kQuotedMax);
+    if (shown < text.size() && shown > 0 && text[shown - 1].isHighSurrogate())
+        --shown; // never half a character
+    QString line;
+    line.reserve(shown + 16);
+    line += u'"';
+    for (qsizetype i = 0; i < shown; ++i) {
+        const char16_t c = text[i].unicode();
+        if (c == u'"' || c == u'\\') {
+            line += u'\\';
+            line += QChar(c);
+        } else if (c == u'\n') {
+            line += u"\\n"_s;
+        } else if (isEscaped(c)) {
+            line += u"\\u"_s + QString::number(uint(c), 16).rightJustified(4, u'0');
+        } else {
+            line += QChar(c);
+        }
+    }
+    line += u'"';
+    if (shown < text.size())
+        line += u"… (%1 characters)"_s.arg(text.size());
+    return line;
+}
+
+QString describeDownload(const PassReport::Download &download)
+{
+    using Status = DownloadResult::Status;
+    switch (download.status) {
+    case Status::Ok:
+        return u"download: HTTP %1, %2 bytes, %3 ms"_s.arg(download.httpStatus)
+            .arg(download.bytes)
+            .arg(download.elapsedMs);
+    case Status::UnsupportedScheme:
+        return u"download refused: not an http or https link"_s;
+    case Status::TimedOut:
+        return u"download failed after %1 ms: no answer within the limit (%2)"_s.arg(download.elapsedMs)
+            .arg(download.errorText);
+    case Status::TooLarge:
+        return u"download failed after %1 ms: too large (%2)"_s.arg(download.elapsedMs)
+            .arg(download.errorText);
+    case Status::Cancelled:
+        return u"download cancelled after %1 ms"_s.arg(download.elapsedMs);
+    case Status::NetworkError:
+        break;
+    }
+    if (download.refused)
+        return u"download refused: "_s + download.errorText;
+    return u"download failed after %1 ms: %2"_s.arg(download.elapsedMs).arg(download.errorText);
+}
+
+QString describeSource(AnswerSource source)
+{
+    switch (source) {
+    case AnswerSource::List:
+        return u"value from the attribute list"_s;
+    case AnswerSource::ListNameOnly:
+        return u"name in the attribute list without a closing </li>: answered with the name"_s;
+    case AnswerSource::Table:
+        return u"value from the packaging-and-parameters table"_s;
+    case AnswerSource::TableNameOnly:
+        return u"name in the packaging-and-parameters table without a closing </td>: answered with the name"_s;
+    case AnswerSource::TableMiss:
+        return u"not found: not in the attribute list nor in the packaging-and-parameters table"_s;
+    case AnswerSource::NoTable:
+        return u"not found: not in the attribute list, and no packaging-and-parameters table"_s;
+    }
+    return {};
+}
+
+QString describeField(FieldWrite field)
+{
+    switch (field) {
+    case FieldWrite::Written:
+        return u"written into the answer field"_s;
+    case FieldWrite::NoField:
+        return u"no field written: the page has no field named "_s + TrialSite::answerFieldName;
+    case FieldWrite::PageLeft:
+        return u"no field written: the pane has moved on to another page"_s;
+    case FieldWrite::NoDocument:
+        return u"no field written: no document"_s;
+    case FieldWrite::NoAnswer:
+        return u"no field written: the page did not answer"_s;
+    }
+    return {};
+}
+
+} // namespace
+
+PassReport::Download downloadReport(const DownloadResult &result, qint64 elapsedMs)
+{
+    PassReport::Download download;
+    download.status = result.status;
+    download.refused = result.refused;
+    download.errorText = result.errorText;
+    download.httpStatus = result.httpStatus;
+    download.bytes = result.body.size();
+    download.elapsedMs = elapsedMs;
+    return download;
+}
+
+QString describePass(const PassReport &report)
+{
+    QString line = u"pass on "_s + quoted(report.pageUrl);
+    if (!report.trialItemPage)
+        return line + u": not a trial item page, nothing done"_s;
+    if (!report.question) {
+        line += u": no question on the page (no \""_s + TrialSite::questionMarker + u"\"), no download"_s;
+    } else {
+        line += u": attribute "_s + quoted(report.attribute);
+        line += report.answerLink.isEmpty() ? u"; no answer link"_s
+                                            : u"; answer link "_s + quoted(report.answerLink);
+        if (report.download)
+            line += u"; "_s + describeDownload(*report.download);
+        if (report.source)
+            line += u"; "_s + describeSource(*report.source);
+    }
+    line += u"; answer "_s + quoted(report.answer);
+    if (report.field)
+        line += u"; "_s + describeField(*report.field);
+    return line;
+}
+
+} // namespace Quillory

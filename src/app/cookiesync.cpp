@@ -1,0 +1,67 @@
+#include "cookiesync.h"
+
+#include "pagetext/cookiejar.h"
+
+#include <QDateTime>
+#include <QWebEngineCookieStore>
+
+namespace Quillory {
+
+CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, QString cookieFile,
+                       QObject *parent)
+    : QObject(parent), m_jar(jar), m_cookieFile(std::move(cookieFile))
+{
+    for (const QNetworkCookie &cookie : loadCookies(m_cookieFile))
+        m_jar.storeCookie(cookie);
+
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(500);
+    connect(&m_saveTimer, &QTimer::timeout, this, &CookieSync::save);
+
+    connect(&store, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
+        m_jar.storeCookie(cookie);
+        if (!cookie.isSessionCookie())
+            scheduleSave();
+    });
+    connect(&store, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
+        m_jar.removeCookie(cookie);
+        if (!cookie.isSessionCookie())
+            scheduleSave();
+    });
+    // Emitted on the downloading thread; the store is used on this thread only.
+    connect(&jar, &SharedCookieJar::cookiesReceived, &store,
+            [&store](const QList<QNetworkCookie> &cookies, const QUrl &url) {
+                const QDateTime now = QDateTime::currentDateTimeUtc();
+                for (QNetworkCookie cookie : cookies) {
+                    // A cookie of the reply's host alone goes to the store without a domain, which
+                    // keeps it host-only there too.
+                    if (!cookie.domain().startsWith(u'.'))
+                        cookie.setDomain(QString());
+                    if (!cookie.isSessionCookie() && cookie.expirationDate() < now)
+                        store.deleteCookie(cookie, url);
+                    else
+                        store.setCookie(cookie, url);
+                }
+            });
+}
+
+CookieSync::~CookieSync()
+{
+    if (m_saveTimer.isActive())
+        save();
+}
+
+void CookieSync::scheduleSave()
+{
+    if (!m_saveTimer.isActive())
+        m_saveTimer.start();
+}
+
+void CookieSync::save()
+{
+    m_saveTimer.stop();
+    if (!saveCookies(m_jar.persistentCookies(), m_cookieFile))
+        qWarning("cannot write the cookie file %s", qPrintable(m_cookieFile));
+}
+
+} // namespace Quillory

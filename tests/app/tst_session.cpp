@@ -1,0 +1,380 @@
+// The pass in the user's own session: the product download carries the pane's cookies and user agent,
+// cookies flow back into the pane, and every pass says what it did in the log, under a busy cursor.
+
+#include "answer/answeringpass.h"
+#include "answer/attributelookup.h"
+#include "app/browserpage.h"
+#include "app/form1.h"
+#include "browsertest.h"
+#include "httpfixture.h"
+#include "trialsitefixture.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMutex>
+#include <QNetworkCookie>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+using namespace Quillory::Testing::TrialSiteFixture;
+using namespace std::chrono_literals;
+
+Q_DECLARE_METATYPE(Quillory::Testing::HttpReply)
+
+namespace {
+
+const QString loginPage = u"<html><body>请登录</body></html>"_s;
+
+// The product site answers with the attribute list only to a request that carries the login cookie.
+HttpReply productForLoggedIn(const HttpRequest &request)
+{
+    const QList<QByteArray> cookies = request.header("Cookie").split(';');
+    for (const QByteArray &cookie : cookies) {
+        if (cookie.trimmed() == "login=alice")
+            return HttpReply::html(productPage(u"&nbsp;&#38271;&#26149;"_s).toUtf8(), "utf-8");
+    }
+    return HttpReply::html(loginPage.toUtf8(), "utf-8");
+}
+
+QList<QByteArray> cookieNames(const HttpRequest &request)
+{
+    QList<QByteArray> names;
+    for (const QByteArray &cookie : request.header("Cookie").split(';')) {
+        const QByteArray name = cookie.trimmed().split('=').value(0);
+        if (!name.isEmpty())
+            names.append(name);
+    }
+    return names;
+}
+
+std::optional<HttpRequest> lastRequestFor(const QString &url)
+{
+    std::optional<HttpRequest> found;
+    for (const HttpRequest &request : proxy().requests()) {
+        if (request.url.toString() == url)
+            found = request;
+    }
+    return found;
+}
+
+// The lines of the pass's logging category, as the program writes them.
+struct PassLog
+{
+    static QMutex mutex;
+    static QStringList lines;
+    static QtMessageHandler previous;
+
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
+        if (context.category && QByteArrayView(context.category) == "quillory.pass") {
+            QMutexLocker lock(&mutex);
+            lines.append(message);
+        }
+        previous(type, context, message);
+    }
+    static QString last()
+    {
+        QMutexLocker lock(&mutex);
+        return lines.value(lines.size() - 1);
+    }
+    static void clear()
+    {
+        QMutexLocker lock(&mutex);
+        lines.clear();
+    }
+};
+QMutex PassLog::mutex;
+QStringList PassLog::lines;
+QtMessageHandler PassLog::previous = nullptr;
+
+} // namespace
+
+class SessionTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void loginTravelsWithTheDownload_data();
+    void loginTravelsWithTheDownload();
+    void cookieFromTheProductServerReachesThePane();
+    void cookiesAcrossARestart();
+    void userAgentIsThePanes();
+    void passOutcomes_data();
+    void passOutcomes();
+    void busyCursorDuringAPass();
+
+private:
+    void openWindow();
+    void openTrialPage(const QString &url, const HttpReply &reply);
+    void runPass();
+
+    std::unique_ptr<QTemporaryDir> m_profile;
+    std::unique_ptr<Form1> m_window;
+};
+
+void SessionTest::initTestCase()
+{
+    PassLog::previous = qInstallMessageHandler(PassLog::handler);
+}
+
+void SessionTest::init()
+{
+    clearPages();
+    PassLog::clear();
+    m_profile = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_profile->isValid());
+    openWindow();
+}
+
+void SessionTest::cleanup()
+{
+    m_window.reset();
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void SessionTest::openWindow()
+{
+    WindowOptions options;
+    options.profilePath = m_profile->path();
+    options.downloadLimits.transferTimeout = 1s;
+    options.downloadLimits.totalTimeout = 2s;
+    options.downloadLimits.maxBodyBytes = 64 * 1024;
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void SessionTest::openTrialPage(const QString &url, const HttpReply &reply)
+{
+    servePage(url, reply);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(url)));
+}
+
+void SessionTest::runPass()
+{
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
+    m_window->Command_dati->click();
+    QTRY_COMPARE_WITH_TIMEOUT(reported.size(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
+}
+
+void SessionTest::loginTravelsWithTheDownload_data()
+{
+    QTest::addColumn<QByteArray>("setCookie");    // on the trial page's reply
+    QTest::addColumn<QString>("script");          // run in the trial page before the pass
+    QTest::addColumn<QNetworkCookie>("injected"); // put into the pane's store before the pass
+    QTest::addColumn<bool>("sent");
+
+    const QByteArray domainCookie = "login=alice; Domain=.taobao.com; Path=/";
+    QTest::newRow("domain cookie set by the trial page")
+        << domainCookie << QString() << QNetworkCookie() << true;
+    QTest::newRow("cookie set by the page's script")
+        << QByteArray() << u"document.cookie = 'login=alice; domain=.taobao.com; path=/'"_s
+        << QNetworkCookie() << true;
+    QTest::newRow("host-only cookie of the trial host is not sent")
+        << QByteArray("login=alice; Path=/") << QString() << QNetworkCookie() << false;
+    QTest::newRow("cookie of another path is not sent")
+        << QByteArray("login=alice; Domain=.taobao.com; Path=/account") << QString() << QNetworkCookie()
+        << false;
+    QTest::newRow("cookie deleted by the page is not sent")
+        << domainCookie << u"document.cookie = 'login=; domain=.taobao.com; path=/; max-age=0'"_s
+        << QNetworkCookie() << false;
+
+    QNetworkCookie secure("login", "alice");
+    secure.setDomain(u".taobao.com"_s);
+    secure.setPath(u"/"_s);
+    secure.setSecure(true);
+    QTest::newRow("Secure cookie is not sent over http") << QByteArray() << QString() << secure << false;
+}
+
+// A product site that shows its attributes only to a logged-in browser gets the pane's login.
+void SessionTest::loginTravelsWithTheDownload()
+{
+    QFETCH(QByteArray, setCookie);
+    QFETCH(QString, script);
+    QFETCH(QNetworkCookie, injected);
+    QFETCH(bool, sent);
+
+    servePage(productUrl, productForLoggedIn);
+    HttpReply trial = HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8");
+    if (!setCookie.isEmpty())
+        trial.withHeader("Set-Cookie", setCookie);
+    openTrialPage(trialItemUrl, trial);
+    if (!script.isEmpty())
+        evaluateInPage(*m_window->page(), script);
+    if (!injected.name().isEmpty())
+        m_window->page()->profile()->cookieStore()->setCookie(injected, QUrl(u"https://item.taobao.com/"_s));
+    QTest::qWait(200); // the store reports changes a moment later, as it does while the user browses
+
+    runPass();
+    const std::optional<HttpRequest> download = lastRequestFor(productUrl);
+    QVERIFY(download);
+    QCOMPARE(cookieNames(*download).contains("login"), sent);
+    QCOMPARE(m_window->Text1->text(), sent ? u"长春"_s : LookupText::noTable);
+}
+
+// A cookie set in the download's reply is the pane's too: its next request to that site carries it.
+void SessionTest::cookieFromTheProductServerReachesThePane()
+{
+    servePage(productUrl, HttpReply::html(productPage(u"长春"_s).toUtf8(), "utf-8")
+                              .withHeader("Set-Cookie", "seen=1; Domain=.taobao.com; Path=/")
+                              .withHeader("Set-Cookie", "itemonly=2; Path=/"));
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    QSignalSpy added(m_window->page()->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded);
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QTRY_COMPARE(added.size(), 2); // the store has taken both
+    const QNetworkCookie itemOnly = added.last().first().value<QNetworkCookie>();
+    QCOMPARE(itemOnly.name(), "itemonly");
+    QCOMPARE(itemOnly.domain(), u"item.taobao.com"_s); // host-only in the pane as well
+
+    const QString next = u"http://try.taobao.com/next.htm"_s;
+    const QString item = u"http://item.taobao.com/other.htm"_s;
+    openTrialPage(next, HttpReply::html("<p>next</p>", "utf-8"));
+    QCOMPARE(cookieNames(*lastRequestFor(next)), QList<QByteArray>{"seen"});
+    openTrialPage(item, HttpReply::html("<p>item</p>", "utf-8"));
+    QList<QByteArray> names = cookieNames(*lastRequestFor(item));
+    std::sort(names.begin(), names.end());
+    QCOMPARE(names, (QList<QByteArray>{"itemonly", "seen"}));
+}
+
+// Persistent cookies outlive the window, on disk; session cookies end with it.
+void SessionTest::cookiesAcrossARestart()
+{
+    openTrialPage(trialItemUrl,
+                  HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8")
+                      .withHeader("Set-Cookie", "login=alice; Domain=.taobao.com; Path=/; Max-Age=3600")
+                      .withHeader("Set-Cookie", "visit=1; Domain=.taobao.com; Path=/"));
+    m_window.reset();
+    openWindow();
+
+    servePage(productUrl, productForLoggedIn);
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    runPass();
+    const std::optional<HttpRequest> download = lastRequestFor(productUrl);
+    QVERIFY(download);
+    QCOMPARE(cookieNames(*download), QList<QByteArray>{"login"});
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+}
+
+void SessionTest::userAgentIsThePanes()
+{
+    servePage(productUrl, productPage(u"长春"_s));
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    runPass();
+
+    const QByteArray pane = lastRequestFor(trialItemUrl)->header("User-Agent");
+    QVERIFY(pane.contains("Mozilla/5.0"));
+    QCOMPARE(pane, m_window->page()->profile()->httpUserAgent().toUtf8());
+    QCOMPARE(lastRequestFor(productUrl)->header("User-Agent"), pane);
+}
+
+void SessionTest::passOutcomes_data()
+{
+    QTest::addColumn<QString>("trialUrl");
+    QTest::addColumn<QString>("answerLink");
+    QTest::addColumn<HttpReply>("product");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("said");
+
+    const QString noTable = LookupText::noTable;
+    const QByteArray list = productPage(u"&nbsp;&#38271;&#26149;"_s).toUtf8();
+    const QByteArray table = u"<table><tr><th>包装和参数</th></tr><tr><td>品牌</td><td>长春</td></tr></table>"
+                             u"拍下价格的不同可能会由于促销和打折引起的"_s.toUtf8();
+    HttpReply silent;
+    silent.behaviour = HttpReply::Behaviour::NeverAnswer;
+
+    QTest::newRow("value found in the list")
+        << trialItemUrl << productUrl << HttpReply::html(list, "utf-8") << u"长春"_s
+        << QStringList{u"attribute \"品牌\""_s,
+                       u"answer link \"" + productUrl + u'"',
+                       u"download: HTTP 200, "_s + QString::number(list.size()) + u" bytes"_s,
+                       u"value from the attribute list"_s,
+                       u"answer \"长春\""_s,
+                       u"written into the answer field"_s};
+    QTest::newRow("value found in the table")
+        << trialItemUrl << productUrl << HttpReply::html(table, "utf-8") << u"长春"_s
+        << QStringList{u"value from the packaging-and-parameters table"_s};
+    QTest::newRow("not found") << trialItemUrl << productUrl << HttpReply::html("<p>nothing</p>", "utf-8")
+                               << noTable << QStringList{u"download: HTTP 200"_s, u"not found"_s};
+    // A trial page on this machine may link to this machine; nothing listens on that port.
+    QTest::newRow("connection refused")
+        << proxy().url(u"/item.htm?from=http://try.taobao.com/item.htm").toString()
+        << u"http://127.0.0.1:%1/item.htm"_s.arg(closedPort()) << HttpReply() << noTable
+        << QStringList{u"download failed"_s, u"refused"_s};
+    QTest::newRow("no answer within the limit")
+        << trialItemUrl << productUrl << silent << noTable << QStringList{u"no answer within the limit"_s};
+    QTest::newRow("body too large") << trialItemUrl << productUrl
+                                    << HttpReply::html(list + QByteArray(100 * 1024, ' '), "utf-8") << noTable
+                                    << QStringList{u"too large"_s};
+    QTest::newRow("not a trial item page")
+        << u"http://try.taobao.com/list.htm"_s << productUrl << HttpReply::html(list, "utf-8") << helpText
+        << QStringList{u"not a trial item page, nothing done"_s};
+    QTest::newRow("no question") << u"http://try.taobao.com/item.htm?id=5"_s << QString() << HttpReply()
+                                 << u"试用报告"_s
+                                 << QStringList{u"no question on the page"_s,
+                                                u"written into the answer field"_s};
+}
+
+// Each pass writes one line that says what it did, and the cursor is normal again afterwards.
+void SessionTest::passOutcomes()
+{
+    QFETCH(QString, trialUrl);
+    QFETCH(QString, answerLink);
+    QFETCH(HttpReply, product);
+    QFETCH(QString, answer);
+    QFETCH(QStringList, said);
+
+    servePage(answerLink, product);
+    const QString page =
+        answerLink.isEmpty() ? trialPage(u"请写下试用计划"_s) : trialPage(brandQuestion(), {answerLink});
+    openTrialPage(trialUrl, HttpReply::html(page.toUtf8(), "utf-8"));
+    PassLog::clear();
+    runPass();
+    QCOMPARE(m_window->Text1->text(), answer);
+    QTRY_COMPARE(PassLog::lines.size(), 1);
+    const QString line = PassLog::last();
+    QVERIFY2(line.startsWith(u"pass on \""_s + trialUrl + u'"'), qPrintable(line));
+    for (const QString &phrase : said)
+        QVERIFY2(line.contains(phrase), qPrintable(u"no \""_s + phrase + u"\" in: "_s + line));
+    QVERIFY(!line.contains(u'\n'));
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(m_window->Command_dati->isEnabled());
+}
+
+// The busy cursor is up while the pass waits for its download and gone when the pane moves on.
+void SessionTest::busyCursorDuringAPass()
+{
+    servePage(productUrl, productPage(u"长春"_s), 500ms);
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
+    m_window->Command_dati->click();
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    const QString other = u"http://try.taobao.com/item.htm?id=2"_s;
+    servePage(other, trialPage(brandQuestion()));
+    m_window->page()->load(QUrl(other));
+    QTest::qWait(100);
+    QVERIFY(QGuiApplication::overrideCursor());
+    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+
+    QVERIFY(reported.wait(5000));
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QVERIFY2(PassLog::last().endsWith(u"no field written: the pane has moved on to another page"_s),
+             qPrintable(PassLog::last()));
+}
+
+QUILLORY_TRIAL_SITE_TEST_MAIN(SessionTest)
+#include "tst_session.moc"
