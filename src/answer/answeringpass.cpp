@@ -3,6 +3,7 @@
 #include "attributelookup.h"
 #include "pagetext/documenttext.h"
 #include "pagetext/pagedownloader.h"
+#include "pagetext/weburl.h"
 #include "passrules.h"
 #include "trialsite.h"
 
@@ -72,13 +73,16 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page)
 void AnsweringPass::lookUpInWorker(const QString &attribute, const QString &documentToken)
 {
     m_stop = std::stop_source();
-    const QString productUrl = m_report.answerLink;
-    m_worker.reset(QThread::create([this, productUrl, attribute, documentToken, stop = m_stop.get_token()] {
+    DownloadRequest request;
+    request.url = QUrl(m_report.answerLink);
+    // A page from the internet may not send the download into this machine or the user's network.
+    request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(m_report.pageUrl));
+    m_worker.reset(QThread::create([this, request, attribute, documentToken, stop = m_stop.get_token()] {
         QElapsedTimer clock;
         clock.start();
         // The product page is the lookup's page only when it downloaded whole: anything else is an
         // empty page, which gives the no-table text.
-        const DownloadResult page = m_downloader.download(QUrl(productUrl), stop);
+        const DownloadResult page = m_downloader.fetch(request, stop);
         const PassReport::Download download = downloadReport(page, clock.elapsed());
         QString answer = attribute;
         AnswerSource source;

@@ -3,11 +3,14 @@
 #include "pagescripts.h"
 #include "pagetext/tagnamecase.h"
 
-#include <QPointer>
+#include <QEventLoop>
 #include <QTimer>
-#include <QUuid>
 #include <QWebEngineNewWindowRequest>
+#include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
 
 #include <memory>
 
@@ -96,11 +99,121 @@ void allowEngineAsRoot()
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
+namespace {
+
+const QString pageScriptName = u"quillory-page"_s;
+
+// The page script goes into every document of the profile before the page's own scripts run.
+void installPageScript(QWebEngineProfile &profile)
+{
+    QWebEngineScriptCollection *scripts = profile.scripts();
+    if (!scripts->find(pageScriptName).isEmpty())
+        return;
+    QWebEngineScript script;
+    script.setName(pageScriptName);
+    script.setSourceCode(PageScripts::setup());
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(false);
+    scripts->insert(script);
+}
+
+// Where the pane may go: web pages, and what the engine makes of pages' own content.
+bool isPaneScheme(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return scheme == u"http"_s || scheme == u"https"_s || scheme == u"about"_s || scheme == u"data"_s ||
+           scheme == u"blob"_s;
+}
+
+// The site a dialog comes from, for stopping a page's dialogs: its scheme, host and port.
+QString siteOf(const QUrl &url)
+{
+    return url.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+        .toString();
+}
+
+} // namespace
+
 BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
 {
-    // Leaving the request unanswered refuses the new window; the window decides where the pane goes.
-    connect(this, &QWebEnginePage::newWindowRequested, this,
-            [this](QWebEngineNewWindowRequest &) { Q_EMIT newWindowRefused(); });
+    installPageScript(*profile);
+    // A scheme the engine does not know itself would go to the desktop after a click: never.
+    settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    // Windows that scripts open without the user's action are blocked before they are made.
+    settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+
+    // Leaving the request unanswered refuses the new window; the window decides where the pane goes,
+    // and only when the user asked for it.
+    connect(this, &QWebEnginePage::newWindowRequested, this, [this](QWebEngineNewWindowRequest &request) {
+        if (request.isUserInitiated())
+            Q_EMIT newWindowRefused();
+    });
+    connect(this, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
+        if (siteOf(url) != m_dialogSite) { // another site: its dialogs start afresh
+            m_dialogSite = siteOf(url);
+            m_dialogsShown = 0;
+            m_dialogsStopped = false;
+        }
+    });
+}
+
+bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
+{
+    if (!isPaneScheme(url))
+        return false; // smb:, mailto:, file:, made-up schemes: never to the desktop, in no frame
+    return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+}
+
+void BrowserPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg)
+{
+    runDialog(PageDialog::Kind::Alert, securityOrigin, msg, QString(), nullptr);
+}
+
+bool BrowserPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
+{
+    return runDialog(PageDialog::Kind::Confirm, securityOrigin, msg, QString(), nullptr);
+}
+
+bool BrowserPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &msg,
+                                   const QString &defaultValue, QString *result)
+{
+    return runDialog(PageDialog::Kind::Prompt, securityOrigin, msg, defaultValue, result);
+}
+
+// The engine waits for the answer, so the dialog runs in a local event loop; the window keeps
+// working meanwhile. A dialog the page may no longer show answers at once: no, nothing typed.
+bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
+                            const QString &defaultText, QString *text)
+{
+    if (m_closing || m_dialogsStopped || m_dialog)
+        return false;
+    QWebEngineView *view = QWebEngineView::forPage(this);
+    ++m_dialogsShown;
+    m_dialog = new PageDialog(kind, origin, message, defaultText, m_dialogsShown > 1,
+                              view ? view->window() : nullptr);
+    QEventLoop wait;
+    connect(m_dialog, &QDialog::finished, &wait, &QEventLoop::quit);
+    connect(this, &QWebEnginePage::loadStarted, &wait, &QEventLoop::quit); // leaving the page ends it
+    m_dialog->show();
+    Q_EMIT dialogShown(m_dialog);
+    wait.exec();
+    bool accepted = false;
+    if (m_dialog) {
+        accepted = m_dialog->result() == QDialog::Accepted;
+        m_dialogsStopped = m_dialog->stopAsked();
+        if (accepted && text)
+            *text = m_dialog->text();
+        delete m_dialog;
+    }
+    return accepted && !m_closing;
+}
+
+void BrowserPage::closeDialogs()
+{
+    m_closing = true;
+    if (m_dialog)
+        m_dialog->reject();
 }
 
 QString BrowserPage::currentUrl() const
@@ -130,41 +243,54 @@ void BrowserPage::readPageWith(const PageReadRequest &request, bool exact, QObje
     QString part;
     if (request.part)
         part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
-    const QString source =
-        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks,
-                              QUuid::createUuid().toString(QUuid::WithoutBraces));
-    runScript(source, context,
-              [this, request, context = QPointer<QObject>(context),
-               done = std::move(done)](const QVariant &result) {
-                  if (std::optional<PageSnapshot> snapshot = snapshotFrom(result, request.scope))
-                      done(*snapshot);
-                  else
-                      readPageWith(request, true, context, done);
-              });
+    const QString call =
+        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks);
+    runPageCall(call, context,
+                [this, request, context = QPointer<QObject>(context),
+                 done = std::move(done)](const QVariant &result) {
+                    if (std::optional<PageSnapshot> snapshot = snapshotFrom(result, request.scope))
+                        done(*snapshot);
+                    else
+                        readPageWith(request, true, context, done);
+                });
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,
                              QObject *context, std::function<void(FieldWrite)> done)
 {
-    runScript(PageScripts::writeField(documentToken, fieldName, value), context,
-              [done = std::move(done)](const QVariant &result) {
-                  const QString outcome = result.toString();
-                  if (outcome == u"written"_s)
-                      done(FieldWrite::Written);
-                  else if (outcome == u"no-field"_s)
-                      done(FieldWrite::NoField);
-                  else if (outcome == u"page-left"_s)
-                      done(FieldWrite::PageLeft);
-                  else
-                      done(FieldWrite::NoAnswer);
-              });
+    runPageCall(PageScripts::writeField(documentToken, fieldName, value), context,
+                [done = std::move(done)](const QVariant &result) {
+                    const QString outcome = result.toString();
+                    if (outcome == u"written"_s)
+                        done(FieldWrite::Written);
+                    else if (outcome == u"no-field"_s)
+                        done(FieldWrite::NoField);
+                    else if (outcome == u"page-left"_s)
+                        done(FieldWrite::PageLeft);
+                    else
+                        done(FieldWrite::NoAnswer);
+                });
 }
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)
 {
-    runScript(PageScripts::focusedLinkTarget(), context, [done = std::move(done)](const QVariant &result) {
+    runPageCall(PageScripts::focusedLinkTarget(), context, [done = std::move(done)](const QVariant &result) {
         done(optionalText(result).value_or(QString()));
     });
+}
+
+// A document the engine made without the page script gets it first, then the call again.
+void BrowserPage::runPageCall(const QString &call, QObject *context,
+                              std::function<void(const QVariant &)> done)
+{
+    runScript(call, context,
+              [this, call, context = QPointer<QObject>(context), done](const QVariant &result) {
+                  if (result.typeId() == QMetaType::QString &&
+                      result.toString() == QLatin1StringView(PageScripts::notInstalled))
+                      runScript(PageScripts::setup() + u";\n"_s + call, context, done);
+                  else
+                      done(result);
+              });
 }
 
 void BrowserPage::runScript(const QString &source, QObject *context,

@@ -7,6 +7,7 @@
 #include "cookiesync.h"
 #include "launcher.h"
 #include "pagetext/cookiejar.h"
+#include "pagetext/weburl.h"
 #include "twips.h"
 
 #include <QCheckBox>
@@ -208,6 +209,13 @@ void Form1::Form_Resize()
         QSizeF(Twips::fromPixels(outer.width()), Twips::fromPixels(outer.height())), m_paneTwips);
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
+}
+
+// Closing works while a page's dialog is up: the dialog goes with the window.
+void Form1::closeEvent(QCloseEvent *event)
+{
+    m_page->closeDialogs();
+    QWidget::closeEvent(event);
 }
 
 void Form1::resizeEvent(QResizeEvent *event)

@@ -1,16 +1,12 @@
 #include "launcher.h"
 
+#include "pagetext/weburl.h"
+
 #include <QDesktopServices>
 
 using namespace Qt::StringLiterals;
 
 namespace Quillory {
-
-bool isWebUrl(const QUrl &url)
-{
-    const QString scheme = url.scheme();
-    return url.isValid() && (scheme == u"http"_s || scheme == u"https"_s) && !url.host().isEmpty();
-}
 
 void openweb(const QString &url)
 {

@@ -5,9 +5,6 @@
 
 namespace Quillory {
 
-// True for the only URLs the window hands on: absolute http and https URLs with a host.
-bool isWebUrl(const QUrl &url);
-
 // Hands `url` to the desktop's default browser and returns at once, reporting nothing. Anything but an
 // http or https URL opens nothing: a link taken from a web page must not make the desktop open or run
 // a local file.

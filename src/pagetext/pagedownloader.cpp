@@ -1,6 +1,7 @@
 #include "pagedownloader.h"
 
 #include "cookiejar.h"
+#include "weburl.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -416,6 +417,13 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
         result.errorText = QStringLiteral("invalid URL: ") + url.toDisplayString();
         return result;
     }
+    if (!request.privateNetworkAllowed && isPrivateNetworkHost(url)) {
+        result.status = Status::NetworkError;
+        result.refused = true;
+        result.errorText = QStringLiteral("the link points into this machine or a private network: ") +
+                           url.toDisplayString();
+        return result;
+    }
     if (stop.stop_requested()) {
         result.status = Status::Cancelled;
         result.errorText = QStringLiteral("cancelled");
@@ -546,6 +554,8 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
             refusal = QStringLiteral("redirect from https to http refused: ");
         else if (!next.isValid() || next.host().isEmpty())
             refusal = QStringLiteral("redirect to an invalid URL refused: ");
+        else if (!request.privateNetworkAllowed && isPrivateNetworkHost(next))
+            refusal = QStringLiteral("redirect into this machine or a private network refused: ");
         else if (redirects >= m_limits.maxRedirects)
             refusal = QStringLiteral("more than %1 redirects; the next was to ").arg(m_limits.maxRedirects);
         if (!refusal.isEmpty()) {

@@ -64,6 +64,8 @@ struct DownloadRequest
     QUrl url;
     QList<std::pair<QByteArray, QByteArray>> headers; // set on the request as given
     bool decodeText = true;                           // false: DownloadResult::text stays empty
+    // false: a URL (or a redirect) to this machine or a private network is refused (weburl.h).
+    bool privateNetworkAllowed = true;
     // What the wait may run on the calling thread: AllEvents lets a window's events run;
     // ExcludeUserInputEvents holds the user's input back until the download has ended.
     QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;

@@ -6,7 +6,8 @@ namespace Quillory::Testing {
 
 namespace {
 // Every scheme a page could hand over, so a URL that slips through is seen rather than opened.
-constexpr const char *schemes[] = {"http", "https", "file", "javascript", "data", "ftp", "mailto"};
+constexpr const char *schemes[] = {"http",   "https", "file", "javascript", "data",  "ftp",
+                                   "mailto", "tel",   "smb",  "ssh",        "x-test"};
 } // namespace
 
 LaunchRecorder::LaunchRecorder()

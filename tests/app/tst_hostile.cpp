@@ -2,12 +2,17 @@
 #include "answer/attributelookup.h"
 #include "app/browserpage.h"
 #include "app/form1.h"
+#include "app/pagedialog.h"
 #include "browsertest.h"
+#include "launchrecorder.h"
 #include "trialsitefixture.h"
 
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
@@ -50,8 +55,21 @@ private Q_SLOTS:
     void largeTrialPages_data();
     void largeTrialPages();
 
+    void schemesNeverReachTheDesktop_data();
+    void schemesNeverReachTheDesktop();
+    void dialogLoopLetsTheWindowClose_data();
+    void dialogLoopLetsTheWindowClose();
+    void dialogsCanBeStopped();
+    void popUpStormIsDropped();
+    void elementNamesCannotSwitchThePassOff_data();
+    void elementNamesCannotSwitchThePassOff();
+    void answerLinkIntoThePrivateNetwork_data();
+    void answerLinkIntoThePrivateNetwork();
+
 private:
     void runPass();
+    QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
+    void pressEnterOn(const QString &focusScript);
 
     std::unique_ptr<Form1> m_window;
 };
@@ -228,6 +246,230 @@ void HostileTest::largeTrialPages()
     QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl), 60000));
     runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
+}
+
+// The Enter key on an element of the page: a user's click, as far as the page can tell.
+void HostileTest::pressEnterOn(const QString &focusScript)
+{
+    QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
+    QVERIFY(pageWidget);
+    pageWidget->setFocus();
+    QTRY_VERIFY(pageWidget->hasFocus());
+    inPage(focusScript);
+    QTest::keyClick(pageWidget, Qt::Key_Return);
+}
+
+void HostileTest::schemesNeverReachTheDesktop_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QString>("how"); // "link", "script" (a click handler sets location) or "frame"
+    QTest::addColumn<bool>("navigates");
+
+    for (const char *target : {"smb://fileserver/share", "ssh://host", "mailto:someone@example.org",
+                               "tel:+8612345678", "x-test:payload"}) {
+        for (const char *how : {"link", "script", "frame"})
+            QTest::addRow("%s, %s", target, how)
+                << QString::fromLatin1(target) << QString::fromLatin1(how) << false;
+    }
+    QTest::newRow("http, link") << u"http://try.taobao.com/next.htm"_s << u"link"_s << true;
+    QTest::newRow("http, script") << u"http://try.taobao.com/next.htm"_s << u"script"_s << true;
+    QTest::newRow("https, link") << u"https://try.taobao.com/next.htm"_s << u"link"_s << true;
+}
+
+// Whatever a page links to, clicked or set by its script, in the page or in a frame: the pane goes
+// only to web pages, and no desktop handler is ever asked.
+void HostileTest::schemesNeverReachTheDesktop()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, how);
+    QFETCH(bool, navigates);
+
+    const QString start = u"http://try.taobao.com/start.htm"_s;
+    servePage(u"http://try.taobao.com/next.htm"_s, u"<p>next</p>"_s);
+    const QString quoted = target.toHtmlEscaped();
+    servePage(start, u"<html><body><a id=\"link\" href=\""_s + quoted +
+                         u"\">link</a>"
+                         u"<button id=\"script\" onclick=\"location.href = this.dataset.to\" data-to=\""_s +
+                         quoted + u"\">go</button><iframe id=\"frame\" srcdoc=\"<a id='link' href='"_s +
+                         quoted + u"'>link</a>\"></iframe></body></html>"_s);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(start)));
+    LaunchRecorder launcher;
+
+    if (how == u"frame"_s)
+        pressEnterOn(u"document.getElementById('frame').contentDocument.getElementById('link').focus()"_s);
+    else
+        pressEnterOn(u"document.getElementById('%1').focus()"_s.arg(how));
+
+    if (navigates) {
+        QTRY_COMPARE(m_window->page()->url(), QUrl(target));
+    } else {
+        QTest::qWait(1000);
+        QCOMPARE(m_window->page()->url(), QUrl(start));
+    }
+    QCOMPARE(launcher.launched, QList<QUrl>());
+}
+
+void HostileTest::dialogLoopLetsTheWindowClose_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::newRow("alert loop") << u"alert('x')"_s;
+    QTest::newRow("confirm loop") << u"confirm('x')"_s;
+    QTest::newRow("prompt loop") << u"prompt('x', 'y')"_s;
+}
+
+// A page that shows one dialog after another: the window still works, and closes at once.
+void HostileTest::dialogLoopLetsTheWindowClose()
+{
+    QFETCH(QString, dialog);
+
+    servePage(trialItemUrl, u"<html><body><p>loop</p><script>addEventListener('load', () =>"
+                            u" setTimeout(() => { for (;;) "_s +
+                                dialog + u"; }, 100));</script></body></html>"_s);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    QSignalSpy shown(m_window->page(), &BrowserPage::dialogShown);
+
+    bool dialogUp = false;
+    bool closed = false;
+    QElapsedTimer closing;
+    // Runs while the dialog waits for an answer.
+    QTimer::singleShot(1500, m_window.get(), [&] {
+        PageDialog *up = shown.isEmpty() ? nullptr : shown.last().first().value<PageDialog *>();
+        dialogUp = up && up->isVisible();
+        QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8)); // the window works
+        closing.start();
+        m_window->close();
+        closed = !m_window->isVisible();
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(closed, 10000);
+    QVERIFY(dialogUp);
+    QCOMPARE(m_window->Timer1->interval(), Form1::autoAnswerIntervalMs);
+    const auto nothingShown = [] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(nothingShown(), 3000);
+    QVERIFY(closing.elapsed() < 3000);
+}
+
+// From a page's second dialog on, the user may stop the rest.
+void HostileTest::dialogsCanBeStopped()
+{
+    servePage(trialItemUrl, u"<html><body><script>addEventListener('load', () => setTimeout(() => {"
+                            u" for (let i = 0; i < 50; ++i) alert(i); document.title = 'done'; }, 100));"
+                            u"</script></body></html>"_s);
+    QList<bool> offered;
+    connect(m_window->page(), &BrowserPage::dialogShown, this, [&](PageDialog *dialog) {
+        auto *stop = dialog->findChild<QCheckBox *>();
+        offered.append(stop != nullptr);
+        if (stop)
+            stop->setChecked(true);
+        QTimer::singleShot(0, dialog, &QDialog::accept);
+    });
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    QTRY_COMPARE(m_window->page()->title(), u"done"_s);
+    QCOMPARE(offered, (QList<bool>{false, true}));
+}
+
+// A thousand windows that the page opens by itself: none is made, the page and the pass go on.
+void HostileTest::popUpStormIsDropped()
+{
+    servePage(productUrl, productPage(brandValue));
+    servePage(trialItemUrl, trialPage(brandQuestion(), {productUrl},
+                                      u"<script>window.ticks = 0; setInterval(() => ++window.ticks, 10);"
+                                      u"addEventListener('load', () => { for (let i = 0; i < 1000; ++i) "
+                                      u"window.open('/popup' + i + '.htm'); });"
+                                      u"</script>"_s));
+    QSignalSpy refused(m_window->page(), &BrowserPage::newWindowRefused);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    const int ticks = inPage(u"window.ticks"_s).toInt();
+    QTRY_VERIFY(inPage(u"window.ticks"_s).toInt() > ticks + 10); // the page's timers run
+
+    QElapsedTimer clock;
+    clock.start();
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(refused.size(), 0);
+    QCOMPARE(QApplication::topLevelWidgets().size(), 1);
+    for (const HttpRequest &request : proxy().requests())
+        QVERIFY2(!request.url.path().startsWith(u"/popup"_s), qPrintable(request.url.toString()));
+}
+
+void HostileTest::elementNamesCannotSwitchThePassOff_data()
+{
+    QTest::addColumn<QString>("markup");
+    QTest::newRow("element with our reader's old name") << u"<div id=\"__quilloryReadPage\"></div>"_s;
+    QTest::newRow("element with our token's old name") << u"<span id=\"__quilloryDocumentToken\"></span>"_s;
+    QTest::newRow("form with our token's old name") << u"<form name=\"__quilloryDocumentToken\"></form>"_s;
+    QTest::newRow("images named after document properties")
+        << u"<img name=\"links\"><img name=\"documentElement\"><img name=\"contentType\">"
+           u"<img name=\"activeElement\">"_s;
+    QTest::newRow("forms named after document methods")
+        << u"<form name=\"getElementsByName\"></form><form name=\"getElementsByTagName\"></form>"_s;
+    QTest::newRow("form controls named after element properties")
+        << u"<form><input name=\"tagName\"><input name=\"innerHTML\"><input name=\"attributes\">"
+           u"<input name=\"firstChild\"><input name=\"nextSibling\"><input name=\"dispatchEvent\"></form>"_s;
+}
+
+// Elements named after our script's state or after the properties it reads change nothing.
+void HostileTest::elementNamesCannotSwitchThePassOff()
+{
+    QFETCH(QString, markup);
+
+    servePage(productUrl, productPage(brandValue));
+    servePage(trialItemUrl, trialPage(brandQuestion(), {productUrl}, markup));
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    QSignalSpy written(m_window->answeringPass(), &AnsweringPass::fieldWritten);
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QTRY_COMPARE(written.size(), 1);
+    QCOMPARE(written.first().first().value<FieldWrite>(), FieldWrite::Written);
+    QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), u"长春"_s);
+}
+
+void HostileTest::answerLinkIntoThePrivateNetwork_data()
+{
+    QTest::addColumn<QString>("link"); // PORT: a server on this machine that must hear nothing
+    QTest::newRow("127.0.0.1") << u"http://127.0.0.1:PORT/item.htm"_s;
+    QTest::newRow("localhost") << u"http://localhost:PORT/item.htm"_s;
+    QTest::newRow("[::1]") << u"http://[::1]:PORT/item.htm"_s;
+    QTest::newRow("IPv4 in IPv6") << u"http://[::ffff:127.0.0.1]:PORT/item.htm"_s;
+    QTest::newRow("127.0.0.1 as one number") << u"http://2130706433:PORT/item.htm"_s;
+    QTest::newRow("10.x") << u"http://10.1.2.3/item.htm"_s;
+    QTest::newRow("192.168.x") << u"http://192.168.1.1/item.htm"_s;
+    QTest::newRow("172.16.x") << u"http://172.16.0.1/item.htm"_s;
+    QTest::newRow("169.254.x") << u"http://169.254.169.254/latest/meta-data/"_s;
+    QTest::newRow("a public link that redirects there") << u"REDIRECT"_s;
+}
+
+// A public trial page cannot make the pass fetch from this machine or the user's network.
+void HostileTest::answerLinkIntoThePrivateNetwork()
+{
+    QFETCH(QString, link);
+
+    HttpFixture local(
+        [](const HttpRequest &) { return HttpReply::html(productPage(brandValue).toUtf8(), "utf-8"); });
+    QVERIFY(local.startInThread());
+    const QString localUrl = u"http://127.0.0.1:%1/item.htm"_s.arg(local.port());
+    if (link == u"REDIRECT"_s) {
+        servePage(productUrl, HttpReply::redirect(localUrl.toUtf8()));
+        link = productUrl;
+    }
+    link.replace(u"PORT"_s, QString::number(local.port()));
+    servePage(trialItemUrl, trialPage(brandQuestion(), {link}));
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
+    runPass();
+
+    QCOMPARE(m_window->Text1->text(), LookupText::noTable);
+    QCOMPARE(local.requests().size(), 0);
+    for (const HttpRequest &request : proxy().requests())
+        QVERIFY2(request.url == QUrl(trialItemUrl) || request.url == QUrl(productUrl) ||
+                     request.url.path() == u"/favicon.ico"_s,
+                 qPrintable(request.url.toString()));
+    QTRY_COMPARE(reported.size(), 1);
+    const QString line = describePass(reported.first().first().value<PassReport>());
+    QVERIFY2(line.contains(u"download refused: "_s) && line.contains(u"private network"_s), qPrintable(line));
 }
 
 QUILLORY_TRIAL_SITE_TEST_MAIN(HostileTest)

@@ -4,12 +4,13 @@
 #include "pagetext/cookiejar.h"
 #include "pagetext/directfetch.h"
 #include "pagetext/pagedownloader.h"
+#include "pagetext/weburl.h"
 
 #include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QNetworkProxy>
+#include <QSignalSpy>
 #include <QStringEncoder>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -84,6 +85,9 @@ private Q_SLOTS:
     void openUrl();
     void sessionCookiesAndUserAgent();
     void cookieFile();
+    void privateNetworkHosts_data();
+    void privateNetworkHosts();
+    void privateNetworkRefused();
 
     // The direct fetches.
     void getTextRequestsExactlyTheUrl();
@@ -720,6 +724,61 @@ void tst_Download::cookieFile()
         QCOMPARE(loaded[i].expirationDate().toSecsSinceEpoch(), later.toSecsSinceEpoch());
     }
     QVERIFY(loadCookies(dir.filePath(QStringLiteral("missing"))).isEmpty());
+}
+
+void tst_Download::privateNetworkHosts_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("isPrivate");
+    for (const char *url : {"http://127.0.0.1/",
+                            "http://127.8.9.10:8080/",
+                            "http://localhost/",
+                            "http://LOCALHOST./",
+                            "http://app.localhost/",
+                            "http://[::1]/",
+                            "http://[::]/",
+                            "http://0.0.0.0/",
+                            "http://10.0.0.1/",
+                            "http://172.16.0.1/",
+                            "http://172.31.255.255/",
+                            "http://192.168.1.1/",
+                            "http://169.254.169.254/",
+                            "http://100.64.0.1/",
+                            "http://[fe80::1]/",
+                            "http://[fd00::1]/",
+                            "http://[::ffff:192.168.0.1]/",
+                            "http://0x7f.1/",
+                            "http://2130706433/",
+                            "http://0177.0.0.1/"})
+        QTest::newRow(url) << QString::fromLatin1(url) << true;
+    for (const char *url :
+         {"http://item.taobao.com/", "http://8.8.8.8/", "http://172.32.0.1/", "http://192.169.0.1/",
+          "http://[2001:db8::1]/", "http://localhost.example.com/", "http://11.0.0.1/"})
+        QTest::newRow(url) << QString::fromLatin1(url) << false;
+}
+
+void tst_Download::privateNetworkHosts()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, isPrivate);
+    QCOMPARE(isPrivateNetworkHost(QUrl(url)), isPrivate);
+}
+
+void tst_Download::privateNetworkRefused()
+{
+    HttpFixture server([](const HttpRequest &) { return HttpReply::html("<p>private</p>"); });
+    QVERIFY(server.start());
+    DownloadRequest request;
+    request.url = server.url(u"/item.htm");
+    request.privateNetworkAllowed = false;
+    const DownloadResult result = PageDownloader(shortLimits()).fetch(request);
+    QCOMPARE(result.status, Status::NetworkError);
+    QVERIFY(result.refused);
+    QVERIFY(result.errorText.contains(QStringLiteral("private network")));
+    QCOMPARE(server.requests().size(), 0);
+
+    request.privateNetworkAllowed = true;
+    QCOMPARE(PageDownloader(shortLimits()).fetch(request).text, QStringLiteral("<p>private</p>"));
 }
 
 void tst_Download::usesTheApplicationProxy()

@@ -1,0 +1,63 @@
+#include "weburl.h"
+
+#include <QHostAddress>
+
+using namespace Qt::StringLiterals;
+
+namespace Quillory {
+
+namespace {
+
+bool isPrivateIPv4(quint32 a)
+{
+    const auto in = [a](quint32 network, int bits) {
+        return (a >> (32 - bits)) == (network >> (32 - bits));
+    };
+    return in(0x00000000, 8)      // 0.0.0.0/8: "this network", reaches this machine
+           || in(0x0a000000, 8)   // 10.0.0.0/8
+           || in(0x7f000000, 8)   // 127.0.0.0/8 loopback
+           || in(0xa9fe0000, 16)  // 169.254.0.0/16 link-local
+           || in(0xac100000, 12)  // 172.16.0.0/12
+           || in(0xc0a80000, 16)  // 192.168.0.0/16
+           || in(0x64400000, 10); // 100.64.0.0/10 shared address space
+}
+
+bool isPrivateIPv6(const Q_IPV6ADDR &a)
+{
+    bool zeroPrefix = true; // ::/96 holds :: and ::1 and the old IPv4-compatible form
+    for (int i = 0; i < 12; ++i)
+        zeroPrefix = zeroPrefix && a[i] == 0;
+    if (zeroPrefix)
+        return true;
+    return (a[0] == 0xfe && (a[1] & 0xc0) == 0x80)    // fe80::/10 link-local
+           || (a[0] == 0xfe && (a[1] & 0xc0) == 0xc0) // fec0::/10 site-local
+           || (a[0] & 0xfe) == 0xfc;                  // fc00::/7 unique local
+}
+
+} // namespace
+
+bool isWebUrl(const QUrl &url)
+{
+    const QString scheme = url.scheme();
+    return url.isValid() && (scheme == u"http"_s || scheme == u"https"_s) && !url.host().isEmpty();
+}
+
+bool isPrivateNetworkHost(const QUrl &url)
+{
+    const QString host = url.host().toLower();
+    if (host.isEmpty())
+        return false;
+    const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
+    if (name == u"localhost"_s || name.endsWith(u".localhost"_s))
+        return true;
+    QHostAddress address;
+    if (!address.setAddress(host))
+        return false; // a name: where it leads is the resolver's business
+    bool mapped = false;
+    const quint32 v4 = address.toIPv4Address(&mapped); // IPv4, or IPv4 mapped into IPv6
+    if (mapped)
+        return isPrivateIPv4(v4);
+    return isPrivateIPv6(address.toIPv6Address());
+}
+
+} // namespace Quillory

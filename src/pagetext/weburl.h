@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+// Which URLs the program hands on or fetches: one rule for the launcher and the downloads.
+namespace Quillory {
+
+// An absolute http or https URL with a host: the only URLs handed to the desktop's browser or fetched.
+bool isWebUrl(const QUrl &url);
+
+// True when the URL's host names this machine or a private network: "localhost" (and names under it),
+// a loopback, link-local, private-range or unspecified address, written as an address (IPv4-mapped
+// IPv6 included). A public page must not make the program fetch from there: browsers refuse it too.
+bool isPrivateNetworkHost(const QUrl &url);
+
+} // namespace Quillory
