@@ -3,7 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
-tools/deps.sh "${build_packages[@]}"
+# openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window manager.
+tools/deps.sh "${build_packages[@]}" openbox x11-utils
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure

@@ -1,22 +1,80 @@
 #include "browserpage.h"
+#include "commandline.h"
 #include "form1.h"
+#include "singleinstance.h"
 
 #include <QApplication>
 #include <QNetworkProxyFactory>
 
+#include <cstdio>
+
 using namespace Qt::StringLiterals;
+
+namespace {
+
+QStringList argumentsOf(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+int print(std::FILE *stream, const QString &text, int exitCode)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    return exitCode;
+}
+
+// Brings the window forward on the desktop as the user's own action would.
+void bringForward(QWidget &window)
+{
+    if (window.isMinimized())
+        window.showNormal();
+    window.raise();
+    window.activateWindow();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication::setApplicationName(u"quillory"_s);
+    QCoreApplication::setApplicationVersion(QStringLiteral(QUILLORY_VERSION));
+    QGuiApplication::setDesktopFileName(u"org.quillory.Quillory"_s);
+
+    const Quillory::CommandLine commandLine = Quillory::parseCommandLine(argumentsOf(argc, argv));
+    switch (commandLine.action) {
+    case Quillory::CommandLine::Action::ShowHelp:
+    case Quillory::CommandLine::Action::ShowVersion:
+        return print(stdout, commandLine.output, 0);
+    case Quillory::CommandLine::Action::Fail:
+        return print(stderr, commandLine.output, 1);
+    case Quillory::CommandLine::Action::Run:
+        break;
+    }
+
     Quillory::allowEngineAsRoot();
-    QApplication::setApplicationName(u"quillory"_s);
-    QApplication::setApplicationDisplayName(u"Quillory"_s);
-    QApplication::setDesktopFileName(u"quillory"_s);
     QApplication app(argc, argv);
+
+    Quillory::SingleInstance instance;
+    switch (instance.claim()) {
+    case Quillory::SingleInstance::Role::HandedOver:
+        return 0;
+    case Quillory::SingleInstance::Role::Unreachable:
+        return print(stderr, u"quillory: another Quillory window runs but does not answer\n"_s, 1);
+    case Quillory::SingleInstance::Role::First:
+        break;
+    }
+    if (!instance.listen())
+        qWarning("quillory: later starts cannot reach this window: %s", qPrintable(instance.socketPath()));
+
     // The pane and every download follow the desktop's proxy settings.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     Quillory::Form1 window;
+    QObject::connect(&instance, &Quillory::SingleInstance::activationRequested, &window,
+                     [&window] { bringForward(window); });
     window.Form_Load();
     window.show();
     return app.exec();
