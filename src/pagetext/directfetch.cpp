@@ -1,5 +1,6 @@
 #include "directfetch.h"
 
+#include "pagecharset.h"
 #include "pagedownloader.h"
 
 #include <QUrl>

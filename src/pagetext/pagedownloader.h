@@ -1,10 +1,11 @@
 #pragma once
 
+#include "pagecharset.h" // decodePageBody, decoderForCharset: the page's text
+
 #include <QByteArray>
 #include <QEventLoop>
 #include <QList>
 #include <QString>
-#include <QStringDecoder>
 #include <QUrl>
 
 #include <chrono>
@@ -92,15 +93,5 @@ private:
     DownloadLimits m_limits;
     BrowserSession m_session;
 };
-
-// Decodes a downloaded page: the Content-Type charset, else a byte-order mark, else a <meta> charset
-// declaration near the start, else UTF-8 when the bytes are valid UTF-8, else GB18030.
-QString decodePageBody(const QByteArray &body, const QByteArray &contentType);
-
-// A stateless decoder for the charset called `name` (trimmed; any name or alias ICU knows). The GBK
-// family (every name ICU resolves to GB2312, GB_2312-80, GBK or GB18030: "gb2312", "x-gbk", "cp936",
-// "euc-cn", ...) decodes as GB18030, its superset, as browsers do: ICU's own GB2312 knows only EUC-CN
-// and garbles the GBK characters of real pages. An invalid decoder when the name is unknown.
-QStringDecoder decoderForCharset(QByteArrayView name);
 
 } // namespace Quillory
