@@ -42,13 +42,17 @@ void AnsweringPass::run()
         finish();
         return;
     }
-    m_pane.readPage({.part = ElementPart::InnerHtml, .scope = m_scope, .withLinks = true}, this,
-                    [this](const PageSnapshot &page) { answerFromPage(page); });
+    PageReadRequest read;
+    read.part = ElementPart::InnerHtml;
+    read.scope = m_scope;
+    read.withLinks = true;
+    readDocumentText(m_pane, read, this, [this](const PageSnapshot &page, const QString &documentText) {
+        answerFromPage(page, documentText);
+    });
 }
 
-void AnsweringPass::answerFromPage(const PageSnapshot &page)
+void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &documentText)
 {
-    const QString documentText = page.hasDocument ? joinDocumentParts(page.elementParts) : QString();
     m_report.answerLink = answerPageLink(page.links);
     const QuestionCut question = cutQuestion(documentText);
     m_report.question = question.needsLookup;

@@ -52,7 +52,7 @@ Q_SIGNALS:
 
 private:
     void run();
-    void answerFromPage(const PageSnapshot &page);
+    void answerFromPage(const PageSnapshot &page, const QString &documentText);
     void lookUpInWorker(const QString &attribute, const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
     void report(PassReport report);

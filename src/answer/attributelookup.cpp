@@ -22,12 +22,6 @@ constexpr QStringView kTableEnd = u"拍下价格的不同可能会由于促销�
 constexpr QStringView kTableValueEnd = u"</td>";
 constexpr qsizetype kTableValueOffset = 9;
 
-// findFrom for the lookup's searches, which all start at a position >= 1 and so never fail.
-qsizetype positionOf(QStringView text, QStringView needle, qsizetype start)
-{
-    return findFrom(text, needle, start).value_or(0);
-}
-
 // The region of the page that runs from `regionStart`, where the first start marker stands, up to just
 // before the first `endMarker`; the empty region when that cut fails (either marker missing, or the end
 // before the start).

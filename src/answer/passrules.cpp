@@ -8,16 +8,6 @@
 
 namespace Quillory {
 
-namespace {
-
-// findFrom from a position >= 1, which never fails.
-qsizetype positionOf(QStringView text, QStringView needle)
-{
-    return findFrom(text, needle, 1).value_or(0);
-}
-
-} // namespace
-
 bool isTrialItemPage(const QString &url)
 {
     // The prefix anywhere in the URL (inside a query too), compared exactly: https or other letter

@@ -1,7 +1,6 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
-#include "pagetext/tagnamecase.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -38,24 +37,6 @@ QList<std::optional<QString>> partsFrom(const QVariantList &parts)
     return elementParts;
 }
 
-// The root element's part and, for every element, the parts of those inside it, from the engine's
-// markup with the element names put right; nothing when the two do not match.
-std::optional<QList<std::optional<QString>>>
-partsFromEngineMarkup(const QString &markup, const QString &tagNames, ElementScope scope)
-{
-    const QStringList names = tagNames.isEmpty() ? QStringList() : tagNames.split(u' ');
-    std::optional<ElementMarkup> restored = restoreTagNameCase(markup, names);
-    if (!restored)
-        return std::nullopt;
-    QList<std::optional<QString>> parts{restored->markup};
-    if (scope == ElementScope::AllElements) {
-        parts.reserve(1 + restored->innerRanges.size());
-        for (const auto &[begin, end] : restored->innerRanges)
-            parts.append(restored->markup.sliced(begin, end - begin));
-    }
-    return parts;
-}
-
 QList<PageLink> linksFrom(const QVariantList &links)
 {
     QList<PageLink> pageLinks;
@@ -67,21 +48,19 @@ QList<PageLink> linksFrom(const QVariantList &links)
     return pageLinks;
 }
 
-// Nothing when the engine's markup has to be read again the exact way.
-std::optional<PageSnapshot> snapshotFrom(const QVariant &result, ElementScope scope)
+PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
 {
     PageSnapshot snapshot;
+    snapshot.scope = scope;
     const QVariantMap map = result.toMap();
     snapshot.hasDocument = map.value(u"hasDocument"_s).toBool();
     if (!snapshot.hasDocument)
         return snapshot;
     snapshot.documentToken = map.value(u"token"_s).toString();
     if (map.contains(u"markup"_s)) {
-        auto parts = partsFromEngineMarkup(map.value(u"markup"_s).toString(),
-                                           map.value(u"tagNames"_s).toString(), scope);
-        if (!parts)
-            return std::nullopt;
-        snapshot.elementParts = std::move(*parts);
+        const QString tagNames = map.value(u"tagNames"_s).toString();
+        snapshot.engineMarkup = EngineMarkup{map.value(u"markup"_s).toString(),
+                                             tagNames.isEmpty() ? QStringList() : tagNames.split(u' ')};
     } else {
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     }
@@ -234,25 +213,15 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
         QTimer::singleShot(0, context, [done = std::move(done)] { done(PageSnapshot()); });
         return;
     }
-    readPageWith(request, !m_engineMarkupAllowed, context, std::move(done));
-}
-
-void BrowserPage::readPageWith(const PageReadRequest &request, bool exact, QObject *context,
-                               std::function<void(const PageSnapshot &)> done)
-{
     QString part;
     if (request.part)
         part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
-    const QString call =
-        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks);
-    runPageCall(call, context,
-                [this, request, context = QPointer<QObject>(context),
-                 done = std::move(done)](const QVariant &result) {
-                    if (std::optional<PageSnapshot> snapshot = snapshotFrom(result, request.scope))
-                        done(*snapshot);
-                    else
-                        readPageWith(request, true, context, done);
-                });
+    const bool exact = request.exact || !m_engineMarkupAllowed;
+    runPageCall(
+        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks),
+        context, [scope = request.scope, done = std::move(done)](const QVariant &result) {
+            done(snapshotFrom(result, scope));
+        });
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,

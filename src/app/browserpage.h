@@ -45,7 +45,7 @@ public:
                     QObject *context, std::function<void(FieldWrite)> done) override;
 
     // Markup is read through the engine's own serialization where it can be (the default), else by
-    // the exact walk of our own. Tests compare the two.
+    // the exact walk of our own, as if every read asked for it. Tests compare the two.
     void setEngineMarkupAllowed(bool allowed) { m_engineMarkupAllowed = allowed; }
 
     // The link target of the focused element of the top-level document, "" when it has none.
@@ -72,8 +72,6 @@ private:
     bool runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                    const QString &defaultText, QString *text);
     void runPageCall(const QString &call, QObject *context, std::function<void(const QVariant &)> done);
-    void readPageWith(const PageReadRequest &request, bool exact, QObject *context,
-                      std::function<void(const PageSnapshot &)> done);
     void runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done);
 
     bool m_engineMarkupAllowed = true;

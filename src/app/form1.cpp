@@ -1,7 +1,8 @@
 #include "form1.h"
 
 #include "answer/answeringpass.h"
-#include "answer/passrules.h"
+#include "answer/answerpage.h"
+#include "answer/autoanswer.h"
 #include "answer/trialsite.h"
 #include "browserpage.h"
 #include "cookiesync.h"
@@ -101,8 +102,7 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 Form1::Form1(const WindowOptions &options, QWidget *parent)
     : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()),
       m_profile(makeProfile(options.profilePath)),
-      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies)),
-      m_autoAnswerIntervalMs(options.autoAnswerIntervalMs)
+      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies))
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);
@@ -113,12 +113,16 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
                                                 m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
     setTabOrder();
     m_pass = std::make_unique<AnsweringPass>(*m_page, Inet1);
+    m_autoAnswer = std::make_unique<AutoAnswer>(*m_pass, options.autoAnswerIntervalMs);
+    Timer1 = m_autoAnswer->timer();
+    Timer1->setObjectName(u"Timer1"_s);
     connectHandlers();
 }
 
 Form1::~Form1()
 {
     // The pass holds the page and may have a download under way; the page must go before its profile.
+    m_autoAnswer.reset();
     m_pass.reset();
     m_cookieSync.reset();
     showBusy(false);
@@ -153,9 +157,6 @@ void Form1::createControls()
     addShiftedAccessKey(Command_dati, Qt::Key_Z);
     addShiftedAccessKey(Command2, Qt::Key_X);
     addShiftedAccessKey(Command1, Qt::Key_C);
-
-    Timer1 = new IntervalTimer(this);
-    Timer1->setObjectName(u"Timer1"_s);
 }
 
 void Form1::setTabOrder()
@@ -253,21 +254,6 @@ void Form1::dati()
     m_pass->request();
 }
 
-void Form1::Check1_Click()
-{
-    switch (Check1->checkState()) {
-    case Qt::Unchecked:
-        Timer1->setInterval(0);
-        m_pass->dropQueued();
-        break;
-    case Qt::Checked:
-        Timer1->setInterval(m_autoAnswerIntervalMs);
-        break;
-    case Qt::PartiallyChecked:
-        break;
-    }
-}
-
 // The busy cursor shows over the whole window, the pane included (whose page sets cursors of its own),
 // while a pass runs.
 void Form1::showBusy(bool busy)
@@ -281,12 +267,14 @@ void Form1::showBusy(bool busy)
         QGuiApplication::restoreOverrideCursor();
 }
 
+void Form1::Check1_Click()
+{
+    m_autoAnswer->follow(Check1->checkState());
+}
+
 void Form1::Command1_Click()
 {
-    if (!isTrialItemPage(m_page->currentUrl()))
-        return;
-    m_page->readPage({.part = std::nullopt, .scope = ElementScope::AllElements, .withLinks = true}, this,
-                     [](const PageSnapshot &page) { openweb(answerPageLink(page.links)); });
+    showAnswerPage(*m_page, this, openweb);
 }
 
 void Form1::Command2_Click()

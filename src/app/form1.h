@@ -17,6 +17,7 @@ class QWebEngineView;
 namespace Quillory {
 
 class AnsweringPass;
+class AutoAnswer;
 class BrowserPage;
 class CookieSync;
 class SharedCookieJar;
@@ -91,10 +92,10 @@ private:
     void dati();
     void showBusy(bool busy);
 
-    int m_autoAnswerIntervalMs = autoAnswerIntervalMs;
     bool m_busy = false;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<AnsweringPass> m_pass;
+    std::unique_ptr<AutoAnswer> m_autoAnswer;
     std::unique_ptr<CookieSync> m_cookieSync;
     QRectF m_paneTwips;
 };

@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -35,15 +36,31 @@ struct PageReadRequest
     std::optional<ElementPart> part; // no part: the elements are not read
     ElementScope scope = ElementScope::AllElements;
     bool withLinks = false;
+    // Markup by our own walk of the document, element by element, rather than from the engine's own
+    // serialization (documenttext.h puts the latter right, and asks for this when it cannot).
+    bool exact = false;
 };
 
-// What one read of the shown document returned.
+// The engine's own serialization of the root element's inner markup, which writes HTML element names
+// in lower case, with the tagName of every element inside the root, in document order, to put them
+// right by.
+struct EngineMarkup
+{
+    QString markup;
+    QStringList tagNames;
+};
+
+// What one read of the shown document returned, as the engine gave it.
 struct PageSnapshot
 {
     bool hasDocument = false;
-    QList<std::optional<QString>> elementParts; // empty optional: that element's part could not be read
-    std::optional<QList<PageLink>> links;       // empty optional: the link list could not be read
-    QString documentToken;                      // names the document that was read, for writing back to it
+    ElementScope scope = ElementScope::AllElements;
+    // The elements' parts as read one by one (an empty optional: that element's part could not be
+    // read), or the engine's markup of the root element (documenttext.h).
+    QList<std::optional<QString>> elementParts;
+    std::optional<EngineMarkup> engineMarkup;
+    std::optional<QList<PageLink>> links; // empty optional: the link list could not be read
+    QString documentToken;                // names the document that was read, for writing back to it
 };
 
 // What became of writing the answer field.

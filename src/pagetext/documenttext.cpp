@@ -1,5 +1,7 @@
 #include "documenttext.h"
 
+#include "tagnamecase.h"
+
 #include <utility>
 
 namespace Quillory {
@@ -25,28 +27,78 @@ QString joinDocumentParts(const QList<std::optional<QString>> &parts)
 
 namespace {
 
-void readDocumentText(BrowserPane &Browser, ElementPart part, QObject *context,
-                      std::function<void(const QString &)> done)
+// The root element's part and, for every element, the parts of those inside it, from the engine's
+// markup with the element names put right; nothing when the two do not match.
+std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineMarkup &engine,
+                                                                   ElementScope scope)
+{
+    std::optional<ElementMarkup> restored = restoreTagNameCase(engine.markup, engine.tagNames);
+    if (!restored)
+        return std::nullopt;
+    QList<std::optional<QString>> parts{restored->markup};
+    if (scope == ElementScope::AllElements) {
+        parts.reserve(1 + restored->innerRanges.size());
+        for (const auto &[begin, end] : restored->innerRanges)
+            parts.append(restored->markup.sliced(begin, end - begin));
+    }
+    return parts;
+}
+
+void readDocumentTextWith(BrowserPane &pane, PageReadRequest request, QObject *context,
+                          std::function<void(const PageSnapshot &, const QString &)> done)
+{
+    pane.readPage(request, context,
+                  [&pane, request, context, done = std::move(done)](const PageSnapshot &page) {
+                      const std::optional<QString> text = documentText(page);
+                      if (text || request.exact) { // an exact read is always put together as read
+                          done(page, text.value_or(QString()));
+                          return;
+                      }
+                      PageReadRequest exact = request;
+                      exact.exact = true;
+                      readDocumentTextWith(pane, exact, context, done);
+                  });
+}
+
+void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
+                       std::function<void(const QString &)> done)
 {
     PageReadRequest request;
     request.part = part;
     request.scope = ElementScope::AllElements;
-    request.withLinks = false;
-    Browser.readPage(request, context, [done = std::move(done)](const PageSnapshot &page) {
-        done(page.hasDocument ? joinDocumentParts(page.elementParts) : QString());
-    });
+    readDocumentText(Browser, request, context,
+                     [done = std::move(done)](const PageSnapshot &, const QString &text) { done(text); });
 }
 
 } // namespace
 
+std::optional<QString> documentText(const PageSnapshot &page)
+{
+    if (!page.hasDocument)
+        return QString();
+    if (!page.engineMarkup)
+        return joinDocumentParts(page.elementParts);
+    const std::optional<QList<std::optional<QString>>> parts =
+        partsFromEngineMarkup(*page.engineMarkup, page.scope);
+    if (!parts)
+        return std::nullopt;
+    return joinDocumentParts(*parts);
+}
+
+void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
+                      std::function<void(const PageSnapshot &, const QString &)> done)
+{
+    readDocumentTextWith(pane, request, context, std::move(done));
+}
+
 void getWebHtml(BrowserPane &Browser, QObject *context, std::function<void(const QString &)> done)
 {
-    readDocumentText(Browser, ElementPart::InnerHtml, context, std::move(done));
+    readWholeDocument(Browser, ElementPart::InnerHtml, context, std::move(done));
 }
 
 void getWebContent(BrowserPane &Browser, QObject *context, std::function<void(const QString &)> done)
 {
-    readDocumentText(Browser, ElementPart::InnerText, context, std::move(done));
+    readWholeDocument(Browser, ElementPart::InnerText, context, std::move(done));
 }
 
 } // namespace Quillory

@@ -7,12 +7,24 @@
 #include <functional>
 #include <optional>
 
+// The document text: the page the pane shows as one text, a carriage return before each element's
+// part (its inner markup, or its inner text), in document order.
 namespace Quillory {
 
-// The joining rule of the document text: a carriage return before each element's part, in document
-// order. A part that could not be read adds nothing, not even its carriage return; an empty part adds
-// the carriage return alone.
+// The joining rule: a carriage return before each element's part, in document order. A part that could
+// not be read adds nothing, not even its carriage return; an empty part adds the carriage return alone.
 QString joinDocumentParts(const QList<std::optional<QString>> &parts);
+
+// The document text of what one read returned; no document gives the empty text. Markup that the engine
+// serialized has its element names written back as tagName gives them ("<EM>" for an em element);
+// nothing when that markup and the names do not tell the same story (odd markup that a script built):
+// read the page again with `exact`.
+std::optional<QString> documentText(const PageSnapshot &page);
+
+// Reads the page and gives the document text with the snapshot it came from, reading the page again the
+// exact way when its markup cannot be put right. `done` runs later, never once `context` is gone.
+void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
+                      std::function<void(const PageSnapshot &page, const QString &text)> done);
 
 // The shown document as one text, from each element's inner markup (getWebHtml) or inner text
 // (getWebContent). No document gives the empty text. The result arrives through `done`.

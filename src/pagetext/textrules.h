@@ -15,6 +15,12 @@ namespace Quillory {
 // an empty needle yields start.
 std::optional<qsizetype> findFrom(QStringView text, QStringView needle, qsizetype start);
 
+// findFrom from a start of 1 or more, which cannot fail: the position, or 0 when not found.
+inline qsizetype positionOf(QStringView text, QStringView needle, qsizetype start = 1)
+{
+    return findFrom(text, needle, start).value_or(0);
+}
+
 // The piece of text that begins at start and is at most length code units long.
 // start < 1 fails; length < 0 fails; length 0 yields ""; a length past the end yields the rest;
 // a start past the end yields "".

@@ -1,10 +1,14 @@
 // The lookup's cuts on product page texts and the plain-text rules of the answering pass.
 
+#include "answer/answeringpass.h"
 #include "answer/attributelookup.h"
+#include "answer/autoanswer.h"
 #include "answer/passrules.h"
 #include "answer/trialsite.h"
+#include "pagetext/pagedownloader.h"
 
 #include <QObject>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <optional>
@@ -55,6 +59,8 @@ class TestAnswerRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void autoAnswerFollowsTheCheckBox_data();
+    void autoAnswerFollowsTheCheckBox();
     void lookUpAttribute_data();
     void lookUpAttribute();
     void lookUpAttributeInLargePage();
@@ -332,6 +338,56 @@ void TestAnswerRules::cutQuestion()
     const QuestionCut cut = Quillory::cutQuestion(documentText);
     QCOMPARE(cut.needsLookup, needsLookup);
     QCOMPARE(cut.answerText, answerText);
+}
+
+namespace {
+
+// A pane that shows no trial item page: every pass ends at once.
+class IdlePane final : public BrowserPane
+{
+public:
+    QString currentUrl() const override { return QStringLiteral("http://try.taobao.com/list.htm"); }
+    void navigate(const QUrl &) override {}
+    void readPage(const PageReadRequest &, QObject *, std::function<void(const PageSnapshot &)>) override {}
+    void writeField(const QString &, const QString &, const QString &, QObject *,
+                    std::function<void(FieldWrite)>) override
+    {}
+};
+
+} // namespace
+
+void TestAnswerRules::autoAnswerFollowsTheCheckBox_data()
+{
+    QTest::addColumn<QList<Qt::CheckState>>("clicks");
+    QTest::addColumn<int>("interval");
+
+    QTest::newRow("never checked") << QList<Qt::CheckState>{} << 0;
+    QTest::newRow("checked") << QList<Qt::CheckState>{Qt::Checked} << 40;
+    QTest::newRow("checked, then unchecked") << QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked} << 0;
+    QTest::newRow("a third state changes nothing")
+        << QList<Qt::CheckState>{Qt::Checked, Qt::PartiallyChecked} << 40;
+}
+
+// The interval alone starts and stops the ticks; 0 means none at all.
+void TestAnswerRules::autoAnswerFollowsTheCheckBox()
+{
+    QFETCH(QList<Qt::CheckState>, clicks);
+    QFETCH(int, interval);
+
+    IdlePane pane;
+    const PageDownloader downloader;
+    AnsweringPass pass(pane, downloader);
+    AutoAnswer autoAnswer(pass, 40);
+    QSignalSpy ticks(autoAnswer.timer(), &IntervalTimer::tick);
+    for (Qt::CheckState click : clicks)
+        autoAnswer.follow(click);
+    QCOMPARE(autoAnswer.timer()->interval(), interval);
+    QCOMPARE(autoAnswer.timer()->isTicking(), interval > 0);
+    QTest::qWait(200);
+    if (interval > 0)
+        QVERIFY(ticks.size() >= 2);
+    else
+        QCOMPARE(ticks.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestAnswerRules)
