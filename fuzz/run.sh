@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the text rules with AddressSanitizer and UndefinedBehaviorSanitizer
-# and runs each for a fixed number of inputs. Fails when a target crashes or breaks an invariant.
+# Builds the libFuzzer targets of the text rules and the page's character set with AddressSanitizer
+# and UndefinedBehaviorSanitizer and runs each for a fixed number of inputs. Fails when a target
+# crashes or breaks an invariant.
 #
-#   fuzz/run.sh [target ...]          targets: findfrom midtext zhuanzi lookup cutquestion (default: all)
+#   fuzz/run.sh [target ...]   targets: findfrom midtext zhuanzi lookup cutquestion pagecharset (default: all)
 #
 # Environment:
 #   FUZZ_RUNS      inputs per target (default 200000)
@@ -20,7 +21,7 @@ root=$(cd "$here/.." && pwd)
 runs=${FUZZ_RUNS:-200000}
 max_len=${FUZZ_MAX_LEN:-4096}
 out=${FUZZ_OUT:-$here/out}
-all_targets=(findfrom midtext zhuanzi lookup cutquestion)
+all_targets=(findfrom midtext zhuanzi lookup cutquestion pagecharset)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 
@@ -87,6 +88,7 @@ sources_for() {
         zhuanzi) echo "$s/pagetext/textrules.cpp $s/pagetext/zhuanzi.cpp" ;;
         lookup) echo "$s/pagetext/textrules.cpp $s/pagetext/zhuanzi.cpp $s/answer/attributelookup.cpp" ;;
         cutquestion) echo "$s/pagetext/textrules.cpp $s/answer/passrules.cpp" ;;
+        pagecharset) echo "$s/pagetext/pagecharset.cpp" ;;
         *) log "unknown target: $1 (known: ${all_targets[*]})"; exit 2 ;;
     esac
 }
