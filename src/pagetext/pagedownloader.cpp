@@ -15,12 +15,6 @@ namespace Quillory {
 
 namespace {
 
-bool isFetchableScheme(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
-
 // Errors that QNetworkReply derives from an HTTP status of 400 and above: the server answered, and
 // the answer's body counts like any other. Transport errors (a connection that breaks in the middle
 // of the body, a time-out, a TLS failure) are not among them.
@@ -71,12 +65,12 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
     using Status = DownloadResult::Status;
     DownloadResult result;
     const QUrl &url = request.url;
-    if (!isFetchableScheme(url)) {
+    if (!isWebScheme(url)) {
         result.status = Status::UnsupportedScheme;
         result.errorText = QStringLiteral("only http and https URLs are fetched: ") + url.toDisplayString();
         return result;
     }
-    if (!url.isValid() || url.host().isEmpty()) {
+    if (!isWebUrl(url)) {
         result.status = Status::NetworkError;
         result.errorText = QStringLiteral("invalid URL: ") + url.toDisplayString();
         return result;
@@ -211,12 +205,12 @@ DownloadResult PageDownloader::fetch(const DownloadRequest &request, std::stop_t
 
         const QUrl next = current.resolved(target);
         QString refusal;
-        if (!isFetchableScheme(next))
+        if (!isWebScheme(next))
             refusal = QStringLiteral("redirect to a URL that is not http or https refused: ");
         else if (current.scheme().compare(u"https", Qt::CaseInsensitive) == 0 &&
                  next.scheme().compare(u"http", Qt::CaseInsensitive) == 0)
             refusal = QStringLiteral("redirect from https to http refused: ");
-        else if (!next.isValid() || next.host().isEmpty())
+        else if (!isWebUrl(next))
             refusal = QStringLiteral("redirect to an invalid URL refused: ");
         else if (!request.privateNetworkAllowed && isPrivateNetworkHost(next))
             refusal = QStringLiteral("redirect into this machine or a private network refused: ");

@@ -36,10 +36,16 @@ bool isPrivateIPv6(const Q_IPV6ADDR &a)
 
 } // namespace
 
-bool isWebUrl(const QUrl &url)
+bool isWebScheme(const QUrl &url)
 {
     const QString scheme = url.scheme();
-    return url.isValid() && (scheme == u"http"_s || scheme == u"https"_s) && !url.host().isEmpty();
+    return scheme.compare(u"http"_s, Qt::CaseInsensitive) == 0 ||
+           scheme.compare(u"https"_s, Qt::CaseInsensitive) == 0;
+}
+
+bool isWebUrl(const QUrl &url)
+{
+    return url.isValid() && isWebScheme(url) && !url.host().isEmpty();
 }
 
 bool isPrivateNetworkHost(const QUrl &url)

@@ -6,12 +6,15 @@
 // Which URLs the program hands on or fetches: one rule for the launcher and the downloads.
 namespace Quillory {
 
+// The scheme is http or https, whatever else the URL holds (its host may be missing, the URL invalid).
+bool isWebScheme(const QUrl &url);
+
 // An absolute http or https URL with a host: the only URLs handed to the desktop's browser or fetched.
 bool isWebUrl(const QUrl &url);
 
 // True when the URL's host names this machine or a private network: "localhost" (and names under it),
 // a loopback, link-local, private-range or unspecified address, written as an address (IPv4-mapped
-// IPv6 included). A public page must not make the program fetch from there: browsers refuse it too.
+// IPv6 included). A page from the internet must not make the program fetch from there.
 bool isPrivateNetworkHost(const QUrl &url);
 
 } // namespace Quillory
