@@ -38,8 +38,7 @@ constexpr float paneTop = 600;
 constexpr float paneWidthAllowance = 100;
 constexpr float paneHeightAllowance = 1100;
 
-// Keeps a login across restarts as every browser does: persistent cookies live on disk, session
-// cookies end with the window.
+// Keeps a login across restarts: persistent cookies live on disk, session cookies end with the window.
 std::unique_ptr<QWebEngineProfile> makeProfile(const QString &path)
 {
     auto profile = std::make_unique<QWebEngineProfile>(u"Quillory"_s);
