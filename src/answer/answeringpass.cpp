@@ -46,6 +46,7 @@ void AnsweringPass::run()
     read.part = ElementPart::InnerHtml;
     read.scope = m_scope;
     read.withLinks = true;
+    read.requiredText = TrialSite::questionMarker; // without it the answer is fixed: no text to move
     readDocumentText(m_pane, read, this, [this](const PageSnapshot &page, const QString &documentText) {
         answerFromPage(page, documentText);
     });

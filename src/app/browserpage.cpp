@@ -58,9 +58,15 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
         return snapshot;
     snapshot.documentToken = map.value(u"token"_s).toString();
     if (map.contains(u"markup"_s)) {
-        const QString tagNames = map.value(u"tagNames"_s).toString();
-        snapshot.engineMarkup = EngineMarkup{map.value(u"markup"_s).toString(),
-                                             tagNames.isEmpty() ? QStringList() : tagNames.split(u' ')};
+        EngineMarkup engine;
+        engine.markup = map.value(u"markup"_s).toString();
+        if (map.contains(u"elementCount"_s)) {
+            engine.htmlElementCount = map.value(u"elementCount"_s).toLongLong();
+        } else {
+            const QString tagNames = map.value(u"tagNames"_s).toString();
+            engine.tagNames = tagNames.isEmpty() ? QStringList() : tagNames.split(u' ');
+        }
+        snapshot.engineMarkup = std::move(engine);
     } else {
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     }
@@ -217,11 +223,11 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
     if (request.part)
         part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
     const bool exact = request.exact || !m_engineMarkupAllowed;
-    runPageCall(
-        PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks),
-        context, [scope = request.scope, done = std::move(done)](const QVariant &result) {
-            done(snapshotFrom(result, scope));
-        });
+    runPageCall(PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks,
+                                      request.requiredText),
+                context, [scope = request.scope, done = std::move(done)](const QVariant &result) {
+                    done(snapshotFrom(result, scope));
+                });
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,

@@ -56,9 +56,10 @@ QString stringLiteral(const QString &text)
     return literal;
 }
 
-QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks)
+QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &requiredText)
 {
-    return call("read"_L1, {stringLiteral(part), boolean(rootOnly), boolean(exact), boolean(withLinks)});
+    return call("read"_L1, {stringLiteral(part), boolean(rootOnly), boolean(exact), boolean(withLinks),
+                            stringLiteral(requiredText)});
 }
 
 QString writeField(const QString &documentToken, const QString &fieldName, const QString &value)

@@ -19,9 +19,9 @@ QString setup();
 // is written as a \uXXXX escape.
 QString stringLiteral(const QString &text);
 
-// {hasDocument, token, links} and either {parts} or {markup, tagNames}: see `read` in the page script.
-// `part` is "html", "text", or "" for no parts.
-QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks);
+// {hasDocument, token, links} and either {parts} or {markup} with {tagNames} or {elementCount}: see
+// `read` in the page script. `part` is "html", "text", or "" for no parts.
+QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &requiredText);
 
 // Writes the answer field of the document that `documentToken` names: 'written', 'no-field' or
 // 'page-left'.

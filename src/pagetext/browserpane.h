@@ -39,15 +39,20 @@ struct PageReadRequest
     // Markup by our own walk of the document, element by element, rather than from the engine's own
     // serialization (documenttext.h puts the latter right, and asks for this when it cannot).
     bool exact = false;
+    // When the engine's markup of the document lacks this text, no part is read: the document text
+    // will lack it too. Empty: the parts are read whatever they hold.
+    QString requiredText;
 };
 
 // The engine's own serialization of the root element's inner markup, which writes HTML element names
-// in lower case, with the tagName of every element inside the root, in document order, to put them
-// right by.
+// in lower case, with what it takes to put them right: the tagName of every element inside the root,
+// in document order, or, when the page has checked that every element is an HTML element and no text
+// can pass for a tag, only how many elements there are (each tagName is then its name in upper case).
 struct EngineMarkup
 {
     QString markup;
     QStringList tagNames;
+    std::optional<qsizetype> htmlElementCount;
 };
 
 // What one read of the shown document returned, as the engine gave it.

@@ -32,7 +32,9 @@ namespace {
 std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineMarkup &engine,
                                                                    ElementScope scope)
 {
-    std::optional<ElementMarkup> restored = restoreTagNameCase(engine.markup, engine.tagNames);
+    std::optional<ElementMarkup> restored = engine.htmlElementCount
+                                                ? restoreTagNameCase(engine.markup, *engine.htmlElementCount)
+                                                : restoreTagNameCase(engine.markup, engine.tagNames);
     if (!restored)
         return std::nullopt;
     QList<std::optional<QString>> parts{restored->markup};

@@ -31,13 +31,29 @@ bool endsName(QChar c)
     return c.isSpace() || c == u'/' || c == u'>';
 }
 
+// An HTML element's tagName: its name with the ASCII letters in upper case, and only those.
+QString asciiUpper(QStringView name)
+{
+    QString upper = name.toString();
+    for (QChar &c : upper) {
+        if (c >= u'a' && c <= u'z')
+            c = QChar(c.unicode() - (u'a' - u'A'));
+    }
+    return upper;
+}
+
 class Restorer final
 {
 public:
-    Restorer(QStringView in, const QStringList &names) : m_in(in), m_names(names)
+    // `names`: the tagNames of the elements, in document order; none: every element is an HTML element
+    // and there are `count` of them.
+    Restorer(QStringView in, const QStringList *names, qsizetype count)
+        : m_in(in), m_given(names), m_count(names ? names->size() : count)
     {
         m_out.markup.reserve(in.size());
-        m_out.innerRanges.resize(names.size());
+        m_out.innerRanges.resize(m_count);
+        if (!m_given)
+            m_derived.reserve(m_count);
     }
 
     std::optional<ElementMarkup> run()
@@ -50,7 +66,7 @@ public:
             if (!markup())
                 return std::nullopt;
         }
-        if (m_next != m_names.size() || !m_open.isEmpty())
+        if (m_next != m_count || !m_open.isEmpty())
             return std::nullopt;
         return std::move(m_out);
     }
@@ -92,15 +108,24 @@ private:
         return m_in.sliced(from, end - from);
     }
 
+    const QString &tagNameOf(qsizetype element) const
+    {
+        return m_given ? (*m_given)[element] : m_derived[element];
+    }
+
     bool startTag()
     {
         const QStringView name = nameAt(m_pos + 1);
-        if (name.isEmpty() || m_next >= m_names.size())
+        if (name.isEmpty() || m_next >= m_count)
             return false;
         const qsizetype element = m_next++;
-        const QString &tagName = m_names[element];
-        if (name.compare(tagName, Qt::CaseInsensitive) != 0)
-            return false;
+        if (m_given) {
+            if (name.compare((*m_given)[element], Qt::CaseInsensitive) != 0)
+                return false;
+        } else {
+            m_derived.append(asciiUpper(name));
+        }
+        const QString &tagName = tagNameOf(element);
         m_out.markup += u'<' + tagName;
         m_pos += 1 + name.size();
         // Attribute values are always double-quoted, with every '"' inside written as "&quot;".
@@ -135,7 +160,7 @@ private:
         if (m_open.isEmpty())
             return false;
         const qsizetype element = m_open.takeLast();
-        const QString &tagName = m_names[element];
+        const QString &tagName = tagNameOf(element);
         if (name.compare(tagName, Qt::CaseInsensitive) != 0 || m_pos + 2 + name.size() >= m_in.size() ||
             m_in[m_pos + 2 + name.size()] != u'>')
             return false;
@@ -146,7 +171,9 @@ private:
     }
 
     QStringView m_in;
-    const QStringList &m_names;
+    const QStringList *m_given;
+    const qsizetype m_count;
+    QStringList m_derived; // the names found so far, when none are given
     qsizetype m_pos = 0;
     qsizetype m_next = 0;    // the next element name to be met
     QList<qsizetype> m_open; // elements whose end tag is still to come
@@ -157,7 +184,14 @@ private:
 
 std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames)
 {
-    return Restorer(innerMarkup, tagNames).run();
+    return Restorer(innerMarkup, &tagNames, 0).run();
+}
+
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount)
+{
+    if (elementCount < 0 || elementCount > innerMarkup.size() / 3) // "<a>" at the least for each
+        return std::nullopt;
+    return Restorer(innerMarkup, nullptr, elementCount).run();
 }
 
 } // namespace Quillory

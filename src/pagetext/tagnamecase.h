@@ -26,4 +26,9 @@ struct ElementMarkup
 // serializes the document the slow way, which is exact. The markup must come from an HTML document.
 std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames);
 
+// The same for markup whose `elementCount` elements are all HTML elements without a prefix and in which
+// no text passes for a tag: each tagName is the element's name in ASCII upper case. Nothing when the
+// markup holds another number of elements.
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount);
+
 } // namespace Quillory

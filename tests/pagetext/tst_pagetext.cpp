@@ -6,6 +6,7 @@
 #include "pagetext/textrules.h"
 #include "pagetext/textviews.h"
 #include "pagetext/zhuanzi.h"
+#include "referencecuts.h"
 
 #include <QObject>
 #include <QPointer>
@@ -29,20 +30,6 @@ QString units(std::initializer_list<char16_t> codeUnits)
     for (char16_t u : codeUnits)
         s.append(QChar(u));
     return s;
-}
-
-// The rule of findFrom written the slow, obvious way, to check the fast search against.
-qsizetype naiveFind(QStringView text, QStringView needle, qsizetype start)
-{
-    if (text.isEmpty() || start > text.size())
-        return 0;
-    if (needle.isEmpty())
-        return start;
-    for (qsizetype i = start - 1; i + needle.size() <= text.size(); ++i) {
-        if (text.sliced(i, needle.size()) == needle)
-            return i + 1;
-    }
-    return 0;
 }
 
 // Every text over `alphabet` of each length up to `maxLength`, the empty text included.
@@ -204,7 +191,7 @@ void TestPageText::findFromAgreesWithPlainSearch()
         for (const QString &needle : needles) {
             for (qsizetype start = 1; start <= text.size() + 1; ++start) {
                 const std::optional<qsizetype> found = Quillory::findFrom(text, needle, start);
-                if (!found || *found != naiveFind(text, needle, start)) {
+                if (!found || *found != Testing::plainFind(text, needle, start)) {
                     QFAIL(qPrintable(u"findFrom(\"%1\", \"%2\", %3)"_s.arg(text, needle).arg(start)));
                 }
             }
@@ -494,32 +481,38 @@ void TestPageText::restoreTagNameCase_data()
     QTest::addColumn<bool>("restored");
     QTest::addColumn<QString>("markup");
     QTest::addColumn<QStringList>("innerMarkups"); // of each element, in document order
+    // Every element is an HTML element named as in the markup: the names follow from the markup, and
+    // the count alone must give the same.
+    QTest::addColumn<bool>("allHtml");
 
     QTest::newRow("nested, void and raw-text elements")
         << uR"(<p class="a">x<em>品牌</em></p><br><script>if (a<b) x = "</em>";</script>)"_s
         << QStringList{u"P"_s, u"EM"_s, u"BR"_s, u"SCRIPT"_s} << true
         << uR"(<P class="a">x<EM>品牌</EM></P><BR><SCRIPT>if (a<b) x = "</em>";</SCRIPT>)"_s
-        << QStringList{u"x<EM>品牌</EM>"_s, u"品牌"_s, QString(), uR"(if (a<b) x = "</em>";)"_s};
+        << QStringList{u"x<EM>品牌</EM>"_s, u"品牌"_s, QString(), uR"(if (a<b) x = "</em>";)"_s} << true;
     QTest::newRow("'>' inside a quoted attribute")
         << uR"(<a title="<em>a>b</em>">x</a>)"_s << QStringList{u"A"_s} << true
-        << uR"(<A title="<em>a>b</em>">x</A>)"_s << QStringList{u"x"_s};
+        << uR"(<A title="<em>a>b</em>">x</A>)"_s << QStringList{u"x"_s} << true;
     QTest::newRow("foreign elements keep their names")
         << u"<svg><foreignObject>f</foreignObject></svg>"_s << QStringList{u"svg"_s, u"foreignObject"_s}
         << true << u"<svg><foreignObject>f</foreignObject></svg>"_s
-        << QStringList{u"<foreignObject>f</foreignObject>"_s, u"f"_s};
+        << QStringList{u"<foreignObject>f</foreignObject>"_s, u"f"_s} << false;
     QTest::newRow("tags inside a comment and escaped text stay as they are")
         << u"<!-- <em>x</em> -->&lt;em&gt;<b>y</b>"_s << QStringList{u"B"_s} << true
-        << u"<!-- <em>x</em> -->&lt;em&gt;<B>y</B>"_s << QStringList{u"y"_s};
+        << u"<!-- <em>x</em> -->&lt;em&gt;<B>y</B>"_s << QStringList{u"y"_s} << true;
     QTest::newRow("more elements than names")
-        << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false << QString() << QStringList();
+        << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false << QString() << QStringList() << true;
     QTest::newRow("more names than elements")
-        << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList();
+        << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList() << true;
     QTest::newRow("a name that is not the element's")
-        << u"<b></b>"_s << QStringList{u"I"_s} << false << QString() << QStringList();
+        << u"<b></b>"_s << QStringList{u"I"_s} << false << QString() << QStringList() << false;
     QTest::newRow("end tags out of order")
-        << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList();
+        << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList() << true;
     QTest::newRow("comment never closed")
-        << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString() << QStringList();
+        << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString() << QStringList() << true;
+    QTest::newRow("names with letters beyond ASCII: only the ASCII ones change")
+        << u"<x-é>a</x-é>"_s << QStringList{u"X-é"_s} << true << u"<X-é>a</X-é>"_s << QStringList{u"a"_s}
+        << true;
 }
 
 void TestPageText::restoreTagNameCase()
@@ -529,9 +522,19 @@ void TestPageText::restoreTagNameCase()
     QFETCH(bool, restored);
     QFETCH(QString, markup);
     QFETCH(QStringList, innerMarkups);
+    QFETCH(bool, allHtml);
 
     const std::optional<Quillory::ElementMarkup> result =
         Quillory::restoreTagNameCase(engineMarkup, tagNames);
+    if (allHtml) {
+        const std::optional<Quillory::ElementMarkup> fromCount =
+            Quillory::restoreTagNameCase(engineMarkup, tagNames.size());
+        QCOMPARE(fromCount.has_value(), result.has_value());
+        if (fromCount) {
+            QCOMPARE(fromCount->markup, result->markup);
+            QCOMPARE(fromCount->innerRanges, result->innerRanges);
+        }
+    }
     QCOMPARE(result.has_value(), restored);
     if (!result)
         return;

@@ -47,6 +47,9 @@ const contentTypeOf = getterOf(Document.prototype, 'contentType');
 const linksOf = getterOf(Document.prototype, 'links');
 const activeElementOf = getterOf(Document.prototype, 'activeElement');
 const documentElementsByName = Document.prototype.getElementsByName;
+const evaluateXPath = Document.prototype.evaluate;
+const numberValueOf = getterOf(XPathResult.prototype, 'numberValue');
+const elementsByTagNS = Element.prototype.getElementsByTagNameNS;
 const documentElementsByTag = Document.prototype.getElementsByTagName;
 const anchorHrefOf = getterOf(HTMLAnchorElement.prototype, 'href');
 const areaHrefOf = getterOf(HTMLAreaElement.prototype, 'href');
@@ -153,16 +156,39 @@ const elementsIn = (collection) => {
     return elements;
 };
 // The engine's own serialization is far faster than any walk in script; it differs from ours only in
-// the case of element names, which the reader puts right from the element names given beside it.
-// Templates (whose contents no element list holds) and XML documents take the exact walk instead.
+// the case of element names, which the reader puts right. Templates (whose contents no element list
+// holds) and XML documents take the exact walk instead.
 const canUseEngineMarkup = (root) => contentTypeOf.call(document) === 'text/html' && isHtml(root) &&
     collectionLength.call(elementsByTag.call(root, 'template')) === 0;
-const readElements = (part, rootOnly, exact) => {
+const countOf = (xpath, root) => numberValueOf.call(evaluateXPath.call(document, xpath, root, null, 1, null));
+// Markup in which every element is an HTML element without a prefix and no text can pass for a tag: a
+// comment holding "-->", the text of an element such as script holding its own end tag, a processing
+// instruction. Then the element names can be put right from the markup alone, and counting the
+// elements is check enough: no tag can be faked, so none can be hidden either. Every test here runs
+// in the engine without making an object per element.
+const RAW_TEXT_CHECK = "count(.//*[self::script or self::style or self::xmp or self::iframe or self::noembed" +
+    " or self::noframes or self::plaintext or self::noscript][contains(translate(., 'ABCDEFGHIJKLMNOPQRSTUVWXYZ'," +
+    " 'abcdefghijklmnopqrstuvwxyz'), concat('</', local-name()))])";
+const namesFollowFromMarkup = (root, elementCount) =>
+    collectionLength.call(elementsByTagNS.call(root, XHTML, '*')) === elementCount &&
+    countOf("count(.//*[contains(name(), ':')])", root) === 0 &&
+    countOf("count(.//comment()[contains(., '-->')])", root) === 0 &&
+    countOf('count(.//processing-instruction())', root) === 0 && countOf(RAW_TEXT_CHECK, root) === 0;
+const engineMarkup = (root, requiredText) => {
+    const markup = innerHtmlOf.call(root);
+    if (requiredText && markup.indexOf(requiredText) < 0)
+        return { parts: [] }; // nothing of the document can hold what the reader looks for
+    const elements = elementsByTag.call(root, '*');
+    const elementCount = collectionLength.call(elements);
+    if (namesFollowFromMarkup(root, elementCount))
+        return { markup, elementCount };
+    return { markup, tagNames: elementsIn(elements).map((e) => tagNameOf.call(e)).join(' ') };
+};
+const readElements = (part, rootOnly, exact, requiredText) => {
     const root = documentElementOf.call(document);
     if (!part || !root) return { parts: [] };
     if (part === 'html' && !exact && canUseEngineMarkup(root))
-        return { markup: innerHtmlOf.call(root),
-                 tagNames: elementsIn(elementsByTag.call(root, '*')).map((e) => tagNameOf.call(e)).join(' ') };
+        return engineMarkup(root, requiredText);
     if (rootOnly) return { parts: [readPart(root, part, null)] };
     const memo = part === 'html' ? new Map() : null;
     if (memo) innerMarkup(root, memo);
@@ -184,9 +210,12 @@ const readLinks = () => elementsIn(linksOf.call(document)).map((a) => {
 const api = Object.freeze({
     // {hasDocument, token, links} and either {parts} (each element's part: its inner markup with
     // element names as tagName gives them, or its inner text; null when it cannot be read) or, for the
-    // markup of an HTML document unless `exact` is set, {markup, tagNames}: the engine's own inner
-    // markup of the root element and the tagNames of the elements inside it, space-separated.
-    read: (part, rootOnly, exact, withLinks) => Object.assign(readElements(part, rootOnly, exact), {
+    // markup of an HTML document unless `exact` is set, the engine's own inner markup of the root
+    // element with either {tagNames} (of the elements inside it, space-separated) or {elementCount}
+    // (when every name follows from the markup). With `requiredText`, engine markup that lacks it
+    // comes back as no parts at all.
+    read: (part, rootOnly, exact, withLinks, requiredText) =>
+        Object.assign(readElements(part, rootOnly, exact, requiredText), {
         hasDocument: documentElementOf.call(document) !== null,
         links: withLinks ? readLinks() : [],
         token,
