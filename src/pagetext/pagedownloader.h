@@ -13,6 +13,8 @@
 #include <stop_token>
 #include <utility>
 
+class QNetworkAccessManager;
+
 namespace Quillory {
 
 struct DownloadLimits
@@ -84,7 +86,15 @@ public:
     const BrowserSession &session() const { return m_session; }
 
     DownloadResult download(const QUrl &url, std::stop_token stop = {}) const;
+    // One fetch on a network manager of its own, made for the call.
     DownloadResult fetch(const DownloadRequest &request, std::stop_token stop = {}) const;
+    // One fetch on a manager that the caller owns and keeps for many fetches, so that they can share
+    // its connections. The manager belongs to the calling thread. When the session has a cookie jar,
+    // the manager is given it (once; the jar stays its owner's and must outlive the manager's use);
+    // otherwise the manager's jar is left as it is. Every fetch, cancelled or timed out too, deletes
+    // its replies, and leaves the manager fit for the next.
+    DownloadResult fetch(const DownloadRequest &request, std::stop_token stop,
+                         QNetworkAccessManager &manager) const;
 
     // The page at `url` as text, or nothing when the transfer fails in any way.
     std::optional<QString> OpenURL(const QString &url, std::stop_token stop = {}) const;

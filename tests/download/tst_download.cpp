@@ -7,6 +7,7 @@
 #include "pagetext/weburl.h"
 
 #include <QElapsedTimer>
+#include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void stopDuringDownload();
     void stopFromAnotherThread();
     void worksOnAWorkerThread();
+    void fetchesOnACallersManager();
     void usesTheApplicationProxy();
     void openUrl();
     void sessionCookiesAndUserAgent();
@@ -508,6 +510,66 @@ void tst_Download::worksOnAWorkerThread()
     QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
     plain.join();
     QCOMPARE(text, std::optional<QString>(page));
+}
+
+// Fetches in a row on one manager that the caller keeps, on the thread that owns it: each works, after
+// one that the transfer time-out ended and one that a stop ended too. The session's jar serves every
+// fetch and stays its owner's: the manager, made on the jar's thread, would otherwise delete it.
+void tst_Download::fetchesOnACallersManager()
+{
+    HttpFixture server([](const HttpRequest &request) {
+        HttpReply reply = HttpReply::html(request.target + " " + request.header("Cookie"));
+        if (request.target == "/silent")
+            reply.behaviour = HttpReply::Behaviour::NeverAnswer;
+        else if (request.target == "/trickle")
+            reply.behaviour = HttpReply::Behaviour::Trickle;
+        return reply;
+    });
+    QVERIFY(server.startInThread());
+    struct Step
+    {
+        const char16_t *path;
+        Status status;
+        QString text;
+    };
+    const QList<Step> steps{{u"/1", Status::Ok, QStringLiteral("/1 login=alice")},
+                            {u"/silent", Status::TimedOut, {}},
+                            {u"/2", Status::Ok, QStringLiteral("/2 login=alice")},
+                            {u"/trickle", Status::Cancelled, {}},
+                            {u"/3", Status::Ok, QStringLiteral("/3 login=alice")},
+                            {u"/4", Status::Ok, QStringLiteral("/4 login=alice")}};
+    QList<DownloadResult> results;
+    bool jarKept = false;
+    std::unique_ptr<QThread> worker(QThread::create([&] {
+        SharedCookieJar jar;
+        QNetworkCookie login("login", "alice");
+        login.setDomain(QStringLiteral("127.0.0.1"));
+        login.setPath(QStringLiteral("/"));
+        jar.storeCookie(login);
+        QNetworkAccessManager manager;
+        const PageDownloader downloader(shortLimits(), BrowserSession{"QuilloryTest/1.0", &jar});
+        for (const Step &step : steps) {
+            DownloadRequest request;
+            request.url = server.url(step.path);
+            std::stop_source stop;
+            if (step.status == Status::Cancelled)
+                QTimer::singleShot(100ms, [&] { stop.request_stop(); });
+            results.append(downloader.fetch(request, stop.get_token(), manager));
+        }
+        jarKept = manager.cookieJar() == &jar && jar.parent() == nullptr;
+    }));
+    worker->start();
+    QVERIFY(worker->wait(20000));
+    QVERIFY(jarKept);
+    QCOMPARE(results.size(), steps.size());
+    for (qsizetype i = 0; i < steps.size(); ++i) {
+        QCOMPARE(results[i].status, steps[i].status);
+        QCOMPARE(results[i].text, steps[i].text);
+    }
+    const QList<HttpRequest> requests = server.requests();
+    QCOMPARE(requests.size(), steps.size());
+    for (const HttpRequest &request : requests)
+        QCOMPARE(request.header("User-Agent"), QByteArray("QuilloryTest/1.0"));
 }
 
 // A download in a browser session sends the session's cookies and user agent from a worker thread,
