@@ -3,9 +3,11 @@
 // Input: the document text.
 
 #include "fuzzinput.h"
-#include "reference.h"
+#include "referencelookup.h"
 
 using namespace QuilloryFuzz;
+using namespace Quillory;
+using namespace Quillory::Testing;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -2,9 +2,12 @@
 // Input: two bytes for the start, then text 01 needle.
 
 #include "fuzzinput.h"
-#include "reference.h"
+#include "pagetext/textrules.h"
+#include "referencecuts.h"
 
 using namespace QuilloryFuzz;
+using namespace Quillory;
+using namespace Quillory::Testing;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -4,9 +4,11 @@
 
 #include "fuzzinput.h"
 #include "pagetext/pagedownloader.h"
-#include "reference.h"
+#include "referencelookup.h"
 
 using namespace QuilloryFuzz;
+using namespace Quillory;
+using namespace Quillory::Testing;
 
 // chasuxing shares the lookup's object file and downloads through the page downloader; the fuzzer
 // never calls it, so the downloader (and the network) stays out of this program.

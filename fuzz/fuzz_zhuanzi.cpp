@@ -3,9 +3,10 @@
 
 #include "fuzzinput.h"
 #include "pagetext/zhuanzi.h"
-#include "reference.h"
+#include "referencecuts.h"
 
 using namespace QuilloryFuzz;
+using namespace Quillory::Testing;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -77,7 +77,7 @@ cxxflags=(-std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer
           -Wall -Wextra -Wpedantic
           -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -DQT_NO_CAST_FROM_BYTEARRAY
           -DQT_NO_URL_CAST_FROM_STRING -DQT_USE_QSTRINGBUILDER -DQT_NO_KEYWORDS
-          -I"$root/src" -I"$here")
+          -I"$root/src" -I"$here" -I"$root/tests/support")
 read -r -a qt_cflags <<<"$(pkg-config --cflags Qt6Core)"
 read -r -a qt_libs <<<"$(pkg-config --libs Qt6Core)"
 
