@@ -14,8 +14,8 @@ namespace Quillory {
 std::optional<QString> GetText(const QString &url)
 {
     // A synchronous request whose wait lets the window's events run: a local event loop that
-    // processes everything. The body is the page's text whatever the status; the charset is
-    // the response's own (Content-Type, BOM, <meta>, else UTF-8 or GB18030), as responseText does.
+    // processes everything. The body is the page's text whatever the status, decoded in the
+    // response's own charset (Content-Type, BOM, <meta>, else UTF-8 or GB18030).
     DownloadRequest request;
     request.url = QUrl(url);
     request.waitFlags = QEventLoop::AllEvents;
@@ -27,7 +27,7 @@ std::optional<QString> GetText(const QString &url)
 
 QVariant GetBody(const QString &url, const QString &Coding)
 {
-    // Step-and-continue: no response leaves the result empty; a failed decoding leaves the bytes.
+    // Never fails: no response leaves the result empty; a charset name it does not know leaves the bytes.
     // The window blocks until the response is complete: its input waits, as it would behind a
     // synchronous request, while the network events that make progress still run.
     DownloadRequest request;
@@ -51,8 +51,8 @@ std::optional<QVariant> BytesToBstr(const QVariant &strBody, const QVariant &Cod
     QStringDecoder decoder = decoderForCharset(CodeBase.toString().toLatin1());
     if (!decoder.isValid())
         return std::nullopt;
-    // The whole of what was written, from its start; a byte-order mark of the named charset is
-    // skipped, as the stream's ReadText does.
+    // The whole body, from its first byte; a byte-order mark of the named charset at the start is no
+    // part of the text.
     return QVariant(decoder.decode(strBody.toByteArray()));
 }
 

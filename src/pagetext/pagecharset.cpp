@@ -52,8 +52,9 @@ QByteArray charsetParameter(QByteArrayView contentType)
     return {};
 }
 
-// The charset named in the content attribute of an http-equiv meta element ("text/html; charset=gbk"),
-// by the HTML standard's rule for extracting a character encoding from a meta element.
+// The charset named in the content attribute of an http-equiv meta element ("text/html; charset=gbk"):
+// the value after the first "charset" (any case) that is followed, blanks between, by "=". A quoted
+// value runs to its closing quote (none: no charset), another to the first blank or ";".
 QByteArray charsetFromMetaContent(QByteArrayView content)
 {
     qsizetype pos = 0;
@@ -95,7 +96,10 @@ struct TagAttribute
     QByteArray value;
 };
 
-// Reads one attribute of a tag at `pos`, as the HTML standard's prescan does; false at the tag's end.
+// Reads the attribute at `pos` inside a tag and moves past it; false at the tag's end. Blanks and "/"
+// come before a name; the name (lower-cased) runs to a blank, "/", ">" or an "=" that is not its first
+// character; a value follows an "=" (blanks around it allowed) and is quoted, to the closing quote or
+// the end of the text, or unquoted, to a blank or ">".
 bool readAttribute(QByteArrayView text, qsizetype &pos, TagAttribute &attribute)
 {
     while (pos < text.size() && (isAsciiSpace(text[pos]) || text[pos] == '/'))
@@ -136,8 +140,8 @@ bool readAttribute(QByteArrayView text, qsizetype &pos, TagAttribute &attribute)
     return true;
 }
 
-// The HTML standard's rule for a label found in a document: a declared UTF-16 cannot be true of bytes
-// that an ASCII scan could read, so it means UTF-8.
+// A label found inside the page itself: a page whose <meta> a scan of ASCII bytes could read is not
+// UTF-16, whatever it declares, so every UTF-16 label ("unicode", "ucs-2", ...) means UTF-8 there.
 QByteArray metaLabelFix(QByteArray label)
 {
     const QByteArray lower = label.trimmed().toLower();
@@ -147,8 +151,9 @@ QByteArray metaLabelFix(QByteArray label)
     return label;
 }
 
-// A decoder for a label found in a page or its header, by browsers' rules on top of the names:
-// US-ASCII and ISO-8859-1 mean windows-1252.
+// A decoder for a label found in a page or its header. US-ASCII and ISO-8859-1 mean windows-1252: pages
+// so labelled use its letters and signs at 0x80-0x9F (the euro sign, curly quotes), where the named
+// charsets hold control codes or nothing.
 QStringDecoder pageDecoderFor(QByteArrayView label)
 {
     QStringDecoder decoder = decoderForCharset(label);

@@ -15,8 +15,9 @@ QString decodePageBody(const QByteArray &body, const QByteArray &contentType);
 
 // A stateless decoder for the charset called `name` (trimmed; any name or alias ICU knows). The GBK
 // family (every name ICU resolves to GB2312, GB_2312-80, GBK or GB18030: "gb2312", "x-gbk", "cp936",
-// "euc-cn", ...) decodes as GB18030, its superset, as browsers do: ICU's own GB2312 knows only EUC-CN
-// and garbles the GBK characters of real pages. An invalid decoder when the name is unknown.
+// "euc-cn", ...) decodes as GB18030, its superset: pages that say GB2312 are written in GBK, and ICU's
+// own GB2312 knows only EUC-CN and would garble their GBK characters. An invalid decoder when the name
+// is unknown.
 QStringDecoder decoderForCharset(QByteArrayView name);
 
 } // namespace Quillory
