@@ -34,6 +34,7 @@ void AnsweringPass::run()
 {
     m_running = true;
     m_report = PassReport();
+    m_report.timings.started = timeMarkNs();
     Q_EMIT started();
     m_report.pageUrl = m_pane.currentUrl();
     m_report.trialItemPage = isTrialItemPage(m_report.pageUrl);
@@ -54,8 +55,12 @@ void AnsweringPass::run()
 
 void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &documentText)
 {
+    m_report.timings.readAnswered = page.answeredNs;
+    m_report.timings.snapshotMade = page.madeNs;
+    m_report.timings.textReady = timeMarkNs();
     m_report.answerLink = answerPageLink(page.links);
     const QuestionCut question = cutQuestion(documentText);
+    m_report.timings.questionCut = timeMarkNs();
     m_report.question = question.needsLookup;
     if (!question.needsLookup) {
         deliver(question.answerText, page.documentToken);
@@ -82,21 +87,29 @@ void AnsweringPass::lookUpInWorker(const QString &attribute, const QString &docu
     request.url = QUrl(m_report.answerLink);
     // A page from the internet may not send the download into this machine or the user's network.
     request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(m_report.pageUrl));
+    m_report.timings.pageAsked = timeMarkNs();
     m_worker.reset(QThread::create([this, request, attribute, documentToken, stop = m_stop.get_token()] {
+        const qint64 downloadStarted = timeMarkNs();
         QElapsedTimer clock;
         clock.start();
         // The product page is the lookup's page only when it downloaded whole: anything else is an
         // empty page, which gives the no-table text.
         const DownloadResult page = m_downloader.fetch(request, stop);
         const PassReport::Download download = downloadReport(page, clock.elapsed());
+        const qint64 downloaded = timeMarkNs();
         QString answer = attribute;
         AnswerSource source;
         lookUpAttribute(page.ok() ? page.text : QString(), answer, &source);
+        const qint64 lookedUp = timeMarkNs();
         if (stop.stop_requested())
             return;
         QMetaObject::invokeMethod(
             this,
-            [this, answer, documentToken, download, source] {
+            [this, answer, documentToken, download, source, downloadStarted, downloaded, lookedUp] {
+                m_report.timings.downloadStarted = downloadStarted;
+                m_report.timings.downloaded = downloaded;
+                m_report.timings.lookedUp = lookedUp;
+                m_report.timings.pageReady = timeMarkNs();
                 m_lastDownloadMs = download.elapsedMs;
                 m_report.download = download;
                 m_report.source = source;
@@ -121,6 +134,7 @@ void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
         m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, this,
                           [this, passReport = m_report](FieldWrite result) mutable {
                               passReport.field = result;
+                              passReport.timings.fieldWritten = timeMarkNs();
                               report(passReport);
                               Q_EMIT fieldWritten(result);
                           });

@@ -3,6 +3,7 @@
 #include "attributelookup.h"
 #include "pagetext/browserpane.h"
 #include "pagetext/pagedownloader.h"
+#include "pagetext/timemark.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -14,6 +15,22 @@
 Q_DECLARE_LOGGING_CATEGORY(lcPass)
 
 namespace Quillory {
+
+// When each phase of a pass ended (timemark.h; 0: it did not happen), for the benchmark's phase table.
+struct PassTimings
+{
+    qint64 started = 0;
+    qint64 readAnswered = 0;    // the page's answer to the read arrived (script, transfer, conversion)
+    qint64 snapshotMade = 0;    // ... and was made into a snapshot
+    qint64 textReady = 0;       // the element names were put right: the document text
+    qint64 questionCut = 0;     // the question attribute was cut
+    qint64 pageAsked = 0;       // the product page was asked for (handed to the worker)
+    qint64 downloadStarted = 0; // the worker started on it
+    qint64 downloaded = 0;      // the worker had the page, decoded
+    qint64 pageReady = 0;       // the page was back on the window's thread
+    qint64 lookedUp = 0;        // the value was looked up in it
+    qint64 fieldWritten = 0;    // the page reported the answer field written
+};
 
 struct PassReport
 {
@@ -36,6 +53,7 @@ struct PassReport
     std::optional<AnswerSource> source;
     QString answer;
     std::optional<FieldWrite> field;
+    PassTimings timings;
 };
 
 PassReport::Download downloadReport(const DownloadResult &result, qint64 elapsedMs);

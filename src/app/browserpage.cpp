@@ -1,6 +1,7 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
+#include "pagetext/timemark.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -226,7 +227,11 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
     runPageCall(PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks,
                                       request.requiredText),
                 context, [scope = request.scope, done = std::move(done)](const QVariant &result) {
-                    done(snapshotFrom(result, scope));
+                    const qint64 answered = timeMarkNs();
+                    PageSnapshot snapshot = snapshotFrom(result, scope);
+                    snapshot.answeredNs = answered;
+                    snapshot.madeNs = timeMarkNs();
+                    done(snapshot);
                 });
 }
 

@@ -66,6 +66,9 @@ struct PageSnapshot
     std::optional<EngineMarkup> engineMarkup;
     std::optional<QList<PageLink>> links; // empty optional: the link list could not be read
     QString documentToken;                // names the document that was read, for writing back to it
+    // When the page's answer arrived, and when it had been made into this snapshot (timemark.h).
+    qint64 answeredNs = 0;
+    qint64 madeNs = 0;
 };
 
 // What became of writing the answer field.

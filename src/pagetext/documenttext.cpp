@@ -32,9 +32,10 @@ namespace {
 std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineMarkup &engine,
                                                                    ElementScope scope)
 {
-    std::optional<ElementMarkup> restored = engine.htmlElementCount
-                                                ? restoreTagNameCase(engine.markup, *engine.htmlElementCount)
-                                                : restoreTagNameCase(engine.markup, engine.tagNames);
+    const bool allElements = scope == ElementScope::AllElements;
+    std::optional<ElementMarkup> restored =
+        engine.htmlElementCount ? restoreTagNameCase(engine.markup, *engine.htmlElementCount, allElements)
+                                : restoreTagNameCase(engine.markup, engine.tagNames, allElements);
     if (!restored)
         return std::nullopt;
     QList<std::optional<QString>> parts{restored->markup};

@@ -1,6 +1,6 @@
 #include "tagnamecase.h"
 
-#include <QSet>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -8,52 +8,56 @@ namespace Quillory {
 
 namespace {
 
-// HTML elements serialized without an end tag, and those whose text is serialized unescaped: in an
-// HTML document an HTML element's tagName is its name in upper case, so the tagName tells both.
-bool isVoidElement(const QString &tagName)
-{
-    static const QSet<QString> names{u"AREA"_s,   u"BASE"_s,   u"BASEFONT"_s, u"BGSOUND"_s, u"BR"_s,
-                                     u"COL"_s,    u"EMBED"_s,  u"FRAME"_s,    u"HR"_s,      u"IMG"_s,
-                                     u"INPUT"_s,  u"KEYGEN"_s, u"LINK"_s,     u"META"_s,    u"PARAM"_s,
-                                     u"SOURCE"_s, u"TRACK"_s,  u"WBR"_s};
-    return names.contains(tagName);
-}
+// HTML elements serialized without an end tag, and those whose text is serialized unescaped. An HTML
+// element's tagName is its name in upper case, so the tagName tells both.
+constexpr QStringView kVoidElements[] = {u"AREA",  u"BASE",  u"BASEFONT", u"BGSOUND", u"BR",    u"COL",
+                                         u"EMBED", u"FRAME", u"HR",       u"IMG",     u"INPUT", u"KEYGEN",
+                                         u"LINK",  u"META",  u"PARAM",    u"SOURCE",  u"TRACK", u"WBR"};
+constexpr QStringView kRawTextElements[] = {u"STYLE",   u"SCRIPT",   u"XMP",       u"IFRAME",
+                                            u"NOEMBED", u"NOFRAMES", u"PLAINTEXT", u"NOSCRIPT"};
 
-bool isRawTextElement(const QString &tagName)
+template <std::size_t N> bool isOneOf(QStringView tagName, const QStringView (&names)[N])
 {
-    static const QSet<QString> names{u"STYLE"_s,   u"SCRIPT"_s,   u"XMP"_s,       u"IFRAME"_s,
-                                     u"NOEMBED"_s, u"NOFRAMES"_s, u"PLAINTEXT"_s, u"NOSCRIPT"_s};
-    return names.contains(tagName);
+    for (QStringView name : names) {
+        if (tagName == name)
+            return true;
+    }
+    return false;
 }
 
 bool endsName(QChar c)
 {
-    return c.isSpace() || c == u'/' || c == u'>';
+    return c == u'>' || c == u'/' || c == u' ' || c.isSpace();
 }
 
-// An HTML element's tagName: its name with the ASCII letters in upper case, and only those.
-QString asciiUpper(QStringView name)
+char16_t asciiUpper(char16_t c)
 {
-    QString upper = name.toString();
-    for (QChar &c : upper) {
-        if (c >= u'a' && c <= u'z')
-            c = QChar(c.unicode() - (u'a' - u'A'));
-    }
-    return upper;
+    return c >= u'a' && c <= u'z' ? char16_t(c - (u'a' - u'A')) : c;
 }
 
+bool equalsIgnoringAsciiCase(QStringView a, QStringView b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (asciiUpper(a[i].unicode()) != asciiUpper(b[i].unicode()))
+            return false;
+    }
+    return true;
+}
+
+// Walks the engine's markup once, copying it and writing each element name as its tagName. With
+// `names`, the tagNames are given (and each must be the markup's name but for case); without, every
+// element is an HTML element and its tagName is the markup's name in ASCII upper case.
 class Restorer final
 {
 public:
-    // `names`: the tagNames of the elements, in document order; none: every element is an HTML element
-    // and there are `count` of them.
-    Restorer(QStringView in, const QStringList *names, qsizetype count)
-        : m_in(in), m_given(names), m_count(names ? names->size() : count)
+    Restorer(QStringView in, const QStringList *names, qsizetype count, bool withInnerRanges)
+        : m_in(in), m_given(names), m_count(names ? names->size() : count), m_withInnerRanges(withInnerRanges)
     {
         m_out.markup.reserve(in.size());
-        m_out.innerRanges.resize(m_count);
-        if (!m_given)
-            m_derived.reserve(m_count);
+        if (m_withInnerRanges)
+            m_out.innerRanges.resize(m_count);
     }
 
     std::optional<ElementMarkup> run()
@@ -66,15 +70,21 @@ public:
             if (!markup())
                 return std::nullopt;
         }
-        if (m_next != m_count || !m_open.isEmpty())
+        if (m_next != m_count || !m_open.empty())
             return std::nullopt;
         return std::move(m_out);
     }
 
 private:
+    struct OpenElement
+    {
+        qsizetype element;
+        QStringView name; // as the markup writes it
+    };
+
     void copyUpTo(qsizetype end)
     {
-        m_out.markup += m_in.sliced(m_pos, end - m_pos);
+        m_out.markup.append(m_in.sliced(m_pos, end - m_pos));
         m_pos = end;
     }
 
@@ -108,9 +118,33 @@ private:
         return m_in.sliced(from, end - from);
     }
 
-    const QString &tagNameOf(qsizetype element) const
+    // Appends the tagName of `element`, whose name the markup writes as `name`.
+    void appendTagName(qsizetype element, QStringView name)
     {
-        return m_given ? (*m_given)[element] : m_derived[element];
+        if (m_given) {
+            m_out.markup.append((*m_given)[element]);
+            return;
+        }
+        const qsizetype at = m_out.markup.size();
+        m_out.markup.append(name);
+        char16_t *written = reinterpret_cast<char16_t *>(m_out.markup.data()) + at;
+        for (qsizetype i = 0; i < name.size(); ++i)
+            written[i] = asciiUpper(written[i]);
+    }
+
+    // The tagName of `element` in upper case when it is an HTML element: what tells void and raw-text
+    // elements apart. Without given names every element is one.
+    bool isElement(qsizetype element, QStringView name, bool raw) const
+    {
+        if (m_given)
+            return raw ? isOneOf((*m_given)[element], kRawTextElements)
+                       : isOneOf((*m_given)[element], kVoidElements);
+        const auto matches = [name](QStringView candidate) {
+            return equalsIgnoringAsciiCase(name, candidate);
+        };
+        if (raw)
+            return std::any_of(std::begin(kRawTextElements), std::end(kRawTextElements), matches);
+        return std::any_of(std::begin(kVoidElements), std::end(kVoidElements), matches);
     }
 
     bool startTag()
@@ -119,14 +153,10 @@ private:
         if (name.isEmpty() || m_next >= m_count)
             return false;
         const qsizetype element = m_next++;
-        if (m_given) {
-            if (name.compare((*m_given)[element], Qt::CaseInsensitive) != 0)
-                return false;
-        } else {
-            m_derived.append(asciiUpper(name));
-        }
-        const QString &tagName = tagNameOf(element);
-        m_out.markup += u'<' + tagName;
+        if (m_given && name.compare((*m_given)[element], Qt::CaseInsensitive) != 0)
+            return false;
+        m_out.markup.append(u'<');
+        appendTagName(element, name);
         m_pos += 1 + name.size();
         // Attribute values are always double-quoted, with every '"' inside written as "&quot;".
         qsizetype end = m_pos;
@@ -140,13 +170,15 @@ private:
         if (end == m_in.size())
             return false;
         copyUpTo(end + 1);
-        m_out.innerRanges[element] = {m_out.markup.size(), m_out.markup.size()};
-        if (isVoidElement(tagName))
+        if (m_withInnerRanges)
+            m_out.innerRanges[element] = {m_out.markup.size(), m_out.markup.size()};
+        if (isElement(element, name, false))
+            return true; // void: no content, no end tag
+        m_open.push_back({element, name});
+        if (!isElement(element, name, true))
             return true;
-        m_open.append(element);
-        if (!isRawTextElement(tagName))
-            return true;
-        const QString closing = u"</"_s + tagName;
+        // Raw text runs to the element's own end tag.
+        const QString closing = u"</"_s + name;
         const qsizetype rawEnd = m_in.indexOf(closing, m_pos, Qt::CaseInsensitive);
         if (rawEnd < 0)
             return false;
@@ -157,15 +189,19 @@ private:
     bool endTag()
     {
         const QStringView name = nameAt(m_pos + 2);
-        if (m_open.isEmpty())
+        if (m_open.empty())
             return false;
-        const qsizetype element = m_open.takeLast();
-        const QString &tagName = tagNameOf(element);
-        if (name.compare(tagName, Qt::CaseInsensitive) != 0 || m_pos + 2 + name.size() >= m_in.size() ||
-            m_in[m_pos + 2 + name.size()] != u'>')
+        const OpenElement open = m_open.back();
+        m_open.pop_back();
+        const bool sameName = m_given ? name.compare((*m_given)[open.element], Qt::CaseInsensitive) == 0
+                                      : equalsIgnoringAsciiCase(name, open.name);
+        if (!sameName || m_pos + 2 + name.size() >= m_in.size() || m_in[m_pos + 2 + name.size()] != u'>')
             return false;
-        m_out.innerRanges[element].second = m_out.markup.size();
-        m_out.markup += u"</"_s + tagName + u'>';
+        if (m_withInnerRanges)
+            m_out.innerRanges[open.element].second = m_out.markup.size();
+        m_out.markup.append(u"</");
+        appendTagName(open.element, name);
+        m_out.markup.append(u'>');
         m_pos += 3 + name.size();
         return true;
     }
@@ -173,25 +209,27 @@ private:
     QStringView m_in;
     const QStringList *m_given;
     const qsizetype m_count;
-    QStringList m_derived; // the names found so far, when none are given
+    const bool m_withInnerRanges;
     qsizetype m_pos = 0;
-    qsizetype m_next = 0;    // the next element name to be met
-    QList<qsizetype> m_open; // elements whose end tag is still to come
+    qsizetype m_next = 0;            // the next element to be met
+    std::vector<OpenElement> m_open; // elements whose end tag is still to come
     ElementMarkup m_out;
 };
 
 } // namespace
 
-std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames)
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames,
+                                                bool withInnerRanges)
 {
-    return Restorer(innerMarkup, &tagNames, 0).run();
+    return Restorer(innerMarkup, &tagNames, 0, withInnerRanges).run();
 }
 
-std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount)
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount,
+                                                bool withInnerRanges)
 {
     if (elementCount < 0 || elementCount > innerMarkup.size() / 3) // "<a>" at the least for each
         return std::nullopt;
-    return Restorer(innerMarkup, nullptr, elementCount).run();
+    return Restorer(innerMarkup, nullptr, elementCount, withInnerRanges).run();
 }
 
 } // namespace Quillory

@@ -24,11 +24,14 @@ struct ElementMarkup
 // the tagName of each element inside, in document order. It returns nothing when the markup and the
 // names do not tell the same story (a page that built odd markup through script); the caller then
 // serializes the document the slow way, which is exact. The markup must come from an HTML document.
-std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames);
+// `innerRanges` are found only `withInnerRanges`.
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, const QStringList &tagNames,
+                                                bool withInnerRanges = true);
 
 // The same for markup whose `elementCount` elements are all HTML elements without a prefix and in which
 // no text passes for a tag: each tagName is the element's name in ASCII upper case. Nothing when the
 // markup holds another number of elements.
-std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount);
+std::optional<ElementMarkup> restoreTagNameCase(QStringView innerMarkup, qsizetype elementCount,
+                                                bool withInnerRanges = true);
 
 } // namespace Quillory
