@@ -36,16 +36,3 @@ QString brandQuestion(); // asks for "品牌" between lower-case em tags in the 
 QString productPage(const QString &listValue);
 
 } // namespace Quillory::Testing::TrialSiteFixture
-
-// main() for a browser test that reaches the trial and product sites through the proxy.
-#define QUILLORY_TRIAL_SITE_TEST_MAIN(TestObject)                                                            \
-    int main(int argc, char *argv[])                                                                         \
-    {                                                                                                        \
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);                                          \
-        QStandardPaths::setTestModeEnabled(true);                                                            \
-        QApplication app(argc, argv);                                                                        \
-        Quillory::Testing::TrialSiteFixture::startProxy();                                                   \
-        QNetworkProxyFactory::setUseSystemConfiguration(true);                                               \
-        TestObject test;                                                                                     \
-        return QTest::qExec(&test, argc, argv);                                                              \
-    }

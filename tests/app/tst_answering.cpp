@@ -86,14 +86,14 @@ void AnsweringTest::pressInPage(Qt::Key key, Qt::KeyboardModifiers modifiers, co
     QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
     QVERIFY(pageWidget);
     pageWidget->setFocus();
-    QTRY_VERIFY(pageWidget->hasFocus());
+    QUILLORY_TRY_VERIFY(pageWidget->hasFocus());
     inPage(focusScript);
     QTest::keyClick(pageWidget, key, modifiers);
 }
 
 void AnsweringTest::waitForPassEnd()
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
     QVERIFY(m_window->Command_dati->isEnabled());
 }
 
@@ -117,8 +117,8 @@ void AnsweringTest::altZInThePageAnswers()
     openTrialPage(trialItemUrl, trialPage(brandQuestion()));
 
     pressInPage(Qt::Key_Z, shifted ? Qt::AltModifier | Qt::ShiftModifier : Qt::AltModifier, focusScript);
-    QTRY_VERIFY(!m_window->Command_dati->isEnabled());
-    QTest::qWait(500);
+    QUILLORY_TRY_VERIFY(!m_window->Command_dati->isEnabled());
+    runEventLoop(500);
     QVERIFY(!m_window->Command_dati->isEnabled()); // the download is still under way
     waitForPassEnd();
 
@@ -259,7 +259,7 @@ void AnsweringTest::windowRespondsDuringDownload()
     QVERIFY(m_window->Check1->isChecked());
     QCOMPARE(m_window->Timer1->interval(), Form1::autoAnswerIntervalMs);
     m_window->Command2->click();
-    QTRY_COMPARE(m_window->page()->url().toString(), firstPage);
+    QUILLORY_TRY_COMPARE(m_window->page()->url().toString(), firstPage);
     QVERIFY(m_window->answeringPass()->isRunning());
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
     QCOMPARE(m_window->Timer1->interval(), 0);
@@ -274,7 +274,7 @@ void AnsweringTest::pageLeftDuringPassKeepsItsField()
     servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 2000ms);
     openTrialPage(trialItemUrl, trialPage(brandQuestion()));
     m_window->Command_dati->click();
-    QTest::qWait(300);
+    runEventLoop(300);
     const QString otherTrial = u"http://try.taobao.com/item.htm?id=7007"_s;
     openTrialPage(otherTrial, trialPage(u"属性描述<em>颜色</em>"_s));
 
@@ -290,15 +290,15 @@ void AnsweringTest::autoAnswerTicksEveryFiveSeconds()
     QSignalSpy passes(m_window->answeringPass(), &AnsweringPass::started);
 
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
-    QTest::qWait(4500);
+    runEventLoop(4500);
     QCOMPARE(passes.count(), 0); // checking the box runs no pass by itself
-    QTRY_COMPARE_WITH_TIMEOUT(passes.count(), 1, 1500);
-    QTRY_COMPARE(m_window->Text1->text(), u"长春"_s);
-    QTRY_COMPARE_WITH_TIMEOUT(passes.count(), 2, 5500);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(passes.count(), 1, 1500);
+    QUILLORY_TRY_COMPARE(m_window->Text1->text(), u"长春"_s);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(passes.count(), 2, 5500);
 
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
     QCOMPARE(m_window->Timer1->interval(), 0);
-    QTest::qWait(5500);
+    runEventLoop(5500);
     QCOMPARE(passes.count(), 2);
 }
 
@@ -311,12 +311,12 @@ void AnsweringTest::tickDuringSlowPassStartsOneMore()
     QSignalSpy ends(m_window->answeringPass(), &AnsweringPass::finished);
 
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
-    QTRY_COMPARE_WITH_TIMEOUT(ends.count(), 1, 20000);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(ends.count(), 1, 20000);
     QCOMPARE(passes.count(), 2); // the one put off starts right after the first
     servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
-    QTRY_COMPARE_WITH_TIMEOUT(ends.count(), 2, 20000);
-    QTest::qWait(1000);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(ends.count(), 2, 20000);
+    runEventLoop(1000);
     QCOMPARE(passes.count(), 2);
 }
 
@@ -338,7 +338,7 @@ void AnsweringTest::passRightAfterAWriteReadsTheWrittenPage()
     QSignalSpy answers(m_window->answeringPass(), &AnsweringPass::answerReady);
     m_window->answeringPass()->request();
     m_window->answeringPass()->request(); // the second waits for the first and starts as it ends
-    QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 10000);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(answers.size(), 2, 10000);
     QCOMPARE(answers.at(0).at(0).toString(), u"长春"_s);
     QCOMPARE(answers.at(1).at(0).toString(), u"红色"_s);
     waitForPassEnd();
@@ -378,7 +378,7 @@ void AnsweringTest::answerPageButton()
     openTrialPage(url, page);
     LaunchRecorder launcher;
     pressInPage(Qt::Key_C);
-    QTest::qWait(1000);
+    runEventLoop(1000);
     QCOMPARE(launcher.launched, launched);
     QCOMPARE(m_window->Text1->text(), helpText);
 }
@@ -430,18 +430,18 @@ void AnsweringTest::newWindowGoesToFocusedLink()
     else
         inPage(action);
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->page()->url().path(), expected, 10000);
-    QTRY_COMPARE(refused.count(), refusals);
-    QTest::qWait(500);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(m_window->page()->url().path(), expected, 10000);
+    QUILLORY_TRY_COMPARE(refused.count(), refusals);
+    runEventLoop(500);
     QCOMPARE(m_window->page()->url().path(), expected);
     QCOMPARE(QApplication::topLevelWidgets().size(), windowsBefore);
     QCOMPARE(requestsFor(site + u"/popup.htm"_s) + requestsFor(site + u"/submit.htm"_s), 0);
 
     if (expected != u"/start.htm"_s) { // the followed link is an ordinary entry of the history
         m_window->Command2->click();
-        QTRY_COMPARE(m_window->page()->url().path(), u"/start.htm"_s);
+        QUILLORY_TRY_COMPARE(m_window->page()->url().path(), u"/start.htm"_s);
     }
 }
 
-QUILLORY_TRIAL_SITE_TEST_MAIN(AnsweringTest)
+QUILLORY_BROWSER_TEST_MAIN(AnsweringTest, TrialSiteFixture::startProxy)
 #include "tst_answering.moc"

@@ -90,7 +90,7 @@ void HostileTest::cleanup()
 void HostileTest::runPass()
 {
     m_window->Command_dati->click();
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
     QVERIFY(m_window->Command_dati->isEnabled());
 }
 
@@ -166,10 +166,10 @@ void HostileTest::silentServerLeavesWindowResponsive()
     QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
     QCOMPARE(m_window->Timer1->interval(), 0);
     m_window->Command2->click();
-    QTRY_COMPARE(m_window->page()->url().toString(), home);
+    QUILLORY_TRY_COMPARE(m_window->page()->url().toString(), home);
     QVERIFY(m_window->answeringPass()->isRunning());
 
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
     QCOMPARE(m_window->Text1->text(), LookupText::noTable);
 }
 
@@ -254,7 +254,7 @@ void HostileTest::pressEnterOn(const QString &focusScript)
     QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
     QVERIFY(pageWidget);
     pageWidget->setFocus();
-    QTRY_VERIFY(pageWidget->hasFocus());
+    QUILLORY_TRY_VERIFY(pageWidget->hasFocus());
     inPage(focusScript);
     QTest::keyClick(pageWidget, Qt::Key_Return);
 }
@@ -301,9 +301,9 @@ void HostileTest::schemesNeverReachTheDesktop()
         pressEnterOn(u"document.getElementById('%1').focus()"_s.arg(how));
 
     if (navigates) {
-        QTRY_COMPARE(m_window->page()->url(), QUrl(target));
+        QUILLORY_TRY_COMPARE(m_window->page()->url(), QUrl(target));
     } else {
-        QTest::qWait(1000);
+        runEventLoop(1000);
         QCOMPARE(m_window->page()->url(), QUrl(start));
     }
     QCOMPARE(launcher.launched, QList<QUrl>());
@@ -340,14 +340,14 @@ void HostileTest::dialogLoopLetsTheWindowClose()
         m_window->close();
         closed = !m_window->isVisible();
     });
-    QTRY_VERIFY_WITH_TIMEOUT(closed, 10000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(closed, 10000);
     QVERIFY(dialogUp);
     QCOMPARE(m_window->Timer1->interval(), Form1::autoAnswerIntervalMs);
     const auto nothingShown = [] {
         const QWidgetList windows = QApplication::topLevelWidgets();
         return std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); });
     };
-    QTRY_VERIFY_WITH_TIMEOUT(nothingShown(), 3000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(nothingShown(), 3000);
     QVERIFY(closing.elapsed() < 3000);
 }
 
@@ -366,7 +366,7 @@ void HostileTest::dialogsCanBeStopped()
         QTimer::singleShot(0, dialog, &QDialog::accept);
     });
     QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
-    QTRY_COMPARE(m_window->page()->title(), u"done"_s);
+    QUILLORY_TRY_COMPARE(m_window->page()->title(), u"done"_s);
     QCOMPARE(offered, (QList<bool>{false, true}));
 }
 
@@ -382,7 +382,7 @@ void HostileTest::popUpStormIsDropped()
     QSignalSpy refused(m_window->page(), &BrowserPage::newWindowRefused);
     QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
     const int ticks = inPage(u"window.ticks"_s).toInt();
-    QTRY_VERIFY(inPage(u"window.ticks"_s).toInt() > ticks + 10); // the page's timers run
+    QUILLORY_TRY_VERIFY(inPage(u"window.ticks"_s).toInt() > ticks + 10); // the page's timers run
 
     QElapsedTimer clock;
     clock.start();
@@ -422,7 +422,7 @@ void HostileTest::elementNamesCannotSwitchThePassOff()
     QSignalSpy written(m_window->answeringPass(), &AnsweringPass::fieldWritten);
     runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
-    QTRY_COMPARE(written.size(), 1);
+    QUILLORY_TRY_COMPARE(written.size(), 1);
     QCOMPARE(written.first().first().value<FieldWrite>(), FieldWrite::Written);
     QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), u"长春"_s);
 }
@@ -467,10 +467,10 @@ void HostileTest::answerLinkIntoThePrivateNetwork()
         QVERIFY2(request.url == QUrl(trialItemUrl) || request.url == QUrl(productUrl) ||
                      request.url.path() == u"/favicon.ico"_s,
                  qPrintable(request.url.toString()));
-    QTRY_COMPARE(reported.size(), 1);
+    QUILLORY_TRY_COMPARE(reported.size(), 1);
     const QString line = describePass(reported.first().first().value<PassReport>());
     QVERIFY2(line.contains(u"download refused: "_s) && line.contains(u"private network"_s), qPrintable(line));
 }
 
-QUILLORY_TRIAL_SITE_TEST_MAIN(HostileTest)
+QUILLORY_BROWSER_TEST_MAIN(HostileTest, TrialSiteFixture::startProxy)
 #include "tst_hostile.moc"

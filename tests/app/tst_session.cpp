@@ -165,8 +165,8 @@ void SessionTest::runPass()
 {
     QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
     m_window->Command_dati->click();
-    QTRY_COMPARE_WITH_TIMEOUT(reported.size(), 1, 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(reported.size(), 1, 10000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
 }
 
 void SessionTest::loginTravelsWithTheDownload_data()
@@ -215,7 +215,7 @@ void SessionTest::loginTravelsWithTheDownload()
         evaluateInPage(*m_window->page(), script);
     if (!injected.name().isEmpty())
         m_window->page()->profile()->cookieStore()->setCookie(injected, QUrl(u"https://item.taobao.com/"_s));
-    QTest::qWait(200); // the store reports changes a moment later, as it does while the user browses
+    runEventLoop(200); // the store reports changes a moment later, as it does while the user browses
 
     runPass();
     const std::optional<HttpRequest> download = lastRequestFor(productUrl);
@@ -234,7 +234,7 @@ void SessionTest::cookieFromTheProductServerReachesThePane()
     QSignalSpy added(m_window->page()->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded);
     runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
-    QTRY_COMPARE(added.size(), 2); // the store has taken both
+    QUILLORY_TRY_COMPARE(added.size(), 2); // the store has taken both
     const QNetworkCookie itemOnly = added.last().first().value<QNetworkCookie>();
     QCOMPARE(itemOnly.name(), "itemonly");
     QCOMPARE(itemOnly.domain(), u"item.taobao.com"_s); // host-only in the pane as well
@@ -343,7 +343,7 @@ void SessionTest::passOutcomes()
     PassLog::clear();
     runPass();
     QCOMPARE(m_window->Text1->text(), answer);
-    QTRY_COMPARE(PassLog::lines.size(), 1);
+    QUILLORY_TRY_COMPARE(PassLog::lines.size(), 1);
     const QString line = PassLog::last();
     QVERIFY2(line.startsWith(u"pass on \""_s + trialUrl + u'"'), qPrintable(line));
     for (const QString &phrase : said)
@@ -365,7 +365,7 @@ void SessionTest::busyCursorDuringAPass()
     const QString other = u"http://try.taobao.com/item.htm?id=2"_s;
     servePage(other, trialPage(brandQuestion()));
     m_window->page()->load(QUrl(other));
-    QTest::qWait(100);
+    runEventLoop(100);
     QVERIFY(QGuiApplication::overrideCursor());
     QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
 
@@ -376,5 +376,5 @@ void SessionTest::busyCursorDuringAPass()
              qPrintable(PassLog::last()));
 }
 
-QUILLORY_TRIAL_SITE_TEST_MAIN(SessionTest)
+QUILLORY_BROWSER_TEST_MAIN(SessionTest, TrialSiteFixture::startProxy)
 #include "tst_session.moc"

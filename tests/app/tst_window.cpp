@@ -34,7 +34,7 @@ QString readDocumentText(BrowserPage &page, bool markup)
         getWebHtml(page, &context, receive);
     else
         getWebContent(page, &context, receive);
-    (void)QTest::qWaitFor([&] { return done; }, 20000);
+    (void)waitFor([&] { return done; }, 20000);
     return text;
 }
 
@@ -152,14 +152,15 @@ void WindowTest::tabOrderStartsInThePane()
 {
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-    QTRY_VERIFY(m_window->WebBrowser1->hasFocus() ||
-                (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+    QUILLORY_TRY_VERIFY(
+        m_window->WebBrowser1->hasFocus() ||
+        (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
 
     const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1,  m_window->Command1,
                                     m_window->Command2,     m_window->Check1, m_window->Command3};
     for (QWidget *next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QTRY_COMPARE(QApplication::focusWidget(), next);
+        QUILLORY_TRY_COMPARE(QApplication::focusWidget(), next);
     }
 }
 
@@ -195,7 +196,7 @@ void WindowTest::accessKeysClickTheirButtons()
 
     for (const auto &[name, spy] : spies) {
         if (name == button)
-            QTRY_COMPARE(spy->count(), 1);
+            QUILLORY_TRY_COMPARE(spy->count(), 1);
         else
             QCOMPARE(spy->count(), 0);
     }
@@ -255,14 +256,14 @@ void WindowTest::paneFollowsOuterSize()
         return QRect(0, 40, qRound((outer.width() * 15 - 100) / 15.0),
                      qRound((outer.height() * 15 - 1100) / 15.0));
     };
-    QTRY_COMPARE(m_window->WebBrowser1->geometry(), expectPane());
+    QUILLORY_TRY_COMPARE(m_window->WebBrowser1->geometry(), expectPane());
 
     // Too low for the pane (an outer height under 1100 twips, frame included): its height stays, the
     // rest of the rule still applies.
     const int heightBefore = m_window->WebBrowser1->height();
     const int frameHeight = m_window->frameGeometry().height() - m_window->height();
     m_window->resize(500, std::max(1, 70 - frameHeight));
-    QTRY_COMPARE(m_window->WebBrowser1->width(), expectPane().width());
+    QUILLORY_TRY_COMPARE(m_window->WebBrowser1->width(), expectPane().width());
     QCOMPARE(m_window->WebBrowser1->height(), heightBefore);
     QCOMPARE(m_window->WebBrowser1->pos(), QPoint(0, 40));
 }
@@ -420,7 +421,7 @@ void WindowTest::engineMarkupMatchesExactWalk()
     request.scope = ElementScope::RootOnly;
     QObject context;
     m_window->page()->readPage(request, &context, [&](const PageSnapshot &result) { snapshot = result; });
-    QTRY_VERIFY(snapshot);
+    QUILLORY_TRY_VERIFY(snapshot);
     const QString how = !snapshot->engineMarkup                    ? u"exact"_s
                         : snapshot->engineMarkup->htmlElementCount ? u"names from markup"_s
                                                                    : u"names listed"_s;
