@@ -7,19 +7,13 @@
 #include "passrules.h"
 #include "trialsite.h"
 
-#include <QElapsedTimer>
 #include <QUrl>
 
 namespace Quillory {
 
-AnsweringPass::AnsweringPass(BrowserPane &pane, const PageDownloader &downloader, QObject *parent)
-    : QObject(parent), m_pane(pane), m_downloader(downloader)
+AnsweringPass::AnsweringPass(BrowserPane &pane, ProductPages &productPages, QObject *parent)
+    : QObject(parent), m_pane(pane), m_productPages(productPages)
 {}
-
-AnsweringPass::~AnsweringPass()
-{
-    stopWorker();
-}
 
 void AnsweringPass::request()
 {
@@ -76,49 +70,65 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
         deliver(answer, page.documentToken);
         return;
     }
-    lookUpInWorker(question.answerText, page.documentToken);
+    lookUp(question.answerText, page.documentToken);
 }
 
 // The download may take up to the downloader's limits; the window keeps running meanwhile.
-void AnsweringPass::lookUpInWorker(const QString &attribute, const QString &documentToken)
+void AnsweringPass::lookUp(const QString &attribute, const QString &documentToken)
 {
-    m_stop = std::stop_source();
-    DownloadRequest request;
-    request.url = QUrl(m_report.answerLink);
-    // A page from the internet may not send the download into this machine or the user's network.
-    request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(m_report.pageUrl));
     m_report.timings.pageAsked = timeMarkNs();
-    m_worker.reset(QThread::create([this, request, attribute, documentToken, stop = m_stop.get_token()] {
-        const qint64 downloadStarted = timeMarkNs();
-        QElapsedTimer clock;
-        clock.start();
-        // The product page is the lookup's page only when it downloaded whole: anything else is an
-        // empty page, which gives the no-table text.
-        const DownloadResult page = m_downloader.fetch(request, stop);
-        const PassReport::Download download = downloadReport(page, clock.elapsed());
-        const qint64 downloaded = timeMarkNs();
-        QString answer = attribute;
-        AnswerSource source;
-        lookUpAttribute(page.ok() ? page.text : QString(), answer, &source);
-        const qint64 lookedUp = timeMarkNs();
-        if (stop.stop_requested())
-            return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, answer, documentToken, download, source, downloadStarted, downloaded, lookedUp] {
-                m_report.timings.downloadStarted = downloadStarted;
-                m_report.timings.downloaded = downloaded;
-                m_report.timings.lookedUp = lookedUp;
-                m_report.timings.pageReady = timeMarkNs();
-                m_lastDownloadMs = download.elapsedMs;
-                m_report.download = download;
-                m_report.source = source;
-                stopWorker();
-                deliver(answer, documentToken);
-            },
-            Qt::QueuedConnection);
-    }));
-    m_worker->start();
+    m_productPages.get(documentToken, productRequest(m_report.answerLink), this,
+                       [this, attribute, documentToken](const ProductPages::Page &page) {
+                           const qint64 started = m_report.timings.started;
+                           m_report.timings.pageReady = timeMarkNs();
+                           m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
+                           m_report.timings.downloaded =
+                               page.result.decodedNs > started ? page.result.decodedNs : 0;
+                           PassReport::Download download =
+                               downloadReport(page.result, page.bodyBytes, page.askedNs);
+                           download.origin = page.origin;
+                           m_report.download = download;
+                           if (page.origin != ProductPages::Origin::Kept)
+                               m_lastDownloadMs = download.elapsedMs;
+                           // The product page is the lookup's page only when it downloaded whole: anything
+                           // else is an empty page, which gives the no-table text.
+                           QString answer = attribute;
+                           AnswerSource source;
+                           lookUpAttribute(page.result.ok() ? page.result.text : QString(), answer, &source);
+                           m_report.source = source;
+                           m_report.timings.lookedUp = timeMarkNs();
+                           deliver(answer, documentToken);
+                       });
+}
+
+DownloadRequest AnsweringPass::productRequest(const QString &answerLink) const
+{
+    DownloadRequest request;
+    request.url = QUrl(answerLink);
+    // A page from the internet may not send the download into this machine or the user's network.
+    request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(m_pane.currentUrl()));
+    return request;
+}
+
+void AnsweringPass::pageLoaded()
+{
+    const QString url = m_pane.currentUrl();
+    if (!isTrialItemPage(url))
+        return;
+    // The links, and whether there is a question at all: without one no page is downloaded.
+    PageReadRequest read;
+    read.withLinks = true;
+    read.requiredText = TrialSite::questionMarker;
+    m_pane.readPage(read, this, [this, url](const PageSnapshot &page) {
+        const QString link = answerPageLink(page.links);
+        if (page.holdsRequiredText.value_or(false) && !link.isEmpty() && m_pane.currentUrl() == url)
+            m_productPages.prepare(page.documentToken, productRequest(link));
+    });
+}
+
+void AnsweringPass::pageLeft()
+{
+    m_productPages.leave();
 }
 
 void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
@@ -156,15 +166,6 @@ void AnsweringPass::finish()
         m_queued = false;
         run();
     }
-}
-
-void AnsweringPass::stopWorker()
-{
-    if (!m_worker)
-        return;
-    m_stop.request_stop();
-    m_worker->wait();
-    m_worker.reset();
 }
 
 } // namespace Quillory

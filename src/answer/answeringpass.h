@@ -2,30 +2,24 @@
 
 #include "pagetext/browserpane.h"
 #include "passreport.h"
+#include "productpages.h"
 
 #include <QObject>
 #include <QString>
-#include <QThread>
-
-#include <memory>
-#include <stop_token>
 
 namespace Quillory {
 
-class PageDownloader;
-
 // One answering pass on the asynchronous engine: read the URL; on a trial item page read the document
-// text and the links in one go, cut the question attribute, look it up on the product page in a worker
-// thread, then hand the answer to the window and write it into the page it was read from. Each pass
-// writes one line about what it did to the log (passreport.h).
+// text and the links in one go, cut the question attribute, look it up on the product page (which
+// ProductPages may have downloaded already), then hand the answer to the window and write it into the
+// page it was read from. Each pass writes one line about what it did to the log (passreport.h).
 // One pass at a time: a request that arrives during a pass is remembered once and run after it.
 class AnsweringPass final : public QObject
 {
     Q_OBJECT
 
 public:
-    AnsweringPass(BrowserPane &pane, const PageDownloader &downloader, QObject *parent = nullptr);
-    ~AnsweringPass() override;
+    AnsweringPass(BrowserPane &pane, ProductPages &productPages, QObject *parent = nullptr);
 
     bool isRunning() const { return m_running; }
 
@@ -33,6 +27,12 @@ public:
     void request();
     // Forgets a pass that `request` put off; the one under way runs to its end.
     void dropQueued() { m_queued = false; }
+
+    // The pane has loaded a page: on a trial item page with a question, its product page is
+    // downloaded ahead of the first pass.
+    void pageLoaded();
+    // The pane is leaving the page it showed.
+    void pageLeft();
 
     // Which elements the document text is built from. The root element's part holds the first
     // occurrence of every marker the whole text holds, so the default reads only that.
@@ -53,21 +53,19 @@ Q_SIGNALS:
 private:
     void run();
     void answerFromPage(const PageSnapshot &page, const QString &documentText);
-    void lookUpInWorker(const QString &attribute, const QString &documentToken);
+    void lookUp(const QString &attribute, const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
     void report(PassReport report);
     void finish();
-    void stopWorker();
+    DownloadRequest productRequest(const QString &answerLink) const;
 
     BrowserPane &m_pane;
-    const PageDownloader &m_downloader;
+    ProductPages &m_productPages;
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;
     qint64 m_lastDownloadMs = 0;
     PassReport m_report; // of the pass under way
-    std::unique_ptr<QThread> m_worker;
-    std::stop_source m_stop;
 };
 
 } // namespace Quillory

@@ -47,7 +47,20 @@ QString quoted(const QString &text)
     return line;
 }
 
-QString describeDownload(const PassReport::Download &download)
+QString describeOrigin(ProductPages::Origin origin)
+{
+    switch (origin) {
+    case ProductPages::Origin::New:
+        return u" (new download)"_s;
+    case ProductPages::Origin::Early:
+        return u" (early download)"_s;
+    case ProductPages::Origin::Kept:
+        return u" (kept copy)"_s;
+    }
+    return {};
+}
+
+QString describeDownloadOutcome(const PassReport::Download &download)
 {
     using Status = DownloadResult::Status;
     switch (download.status) {
@@ -71,6 +84,11 @@ QString describeDownload(const PassReport::Download &download)
     if (download.refused)
         return u"download refused: "_s + download.errorText;
     return u"download failed after %1 ms: %2"_s.arg(download.elapsedMs).arg(download.errorText);
+}
+
+QString describeDownload(const PassReport::Download &download)
+{
+    return describeDownloadOutcome(download) + describeOrigin(download.origin);
 }
 
 QString describeSource(AnswerSource source)
@@ -111,15 +129,16 @@ QString describeField(FieldWrite field)
 
 } // namespace
 
-PassReport::Download downloadReport(const DownloadResult &result, qint64 elapsedMs)
+PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 askedNs)
 {
     PassReport::Download download;
     download.status = result.status;
     download.refused = result.refused;
     download.errorText = result.errorText;
     download.httpStatus = result.httpStatus;
-    download.bytes = result.body.size();
-    download.elapsedMs = elapsedMs;
+    download.bytes = bodyBytes;
+    const qint64 ended = result.decodedNs ? result.decodedNs : timeMarkNs();
+    download.elapsedMs = askedNs > 0 ? (ended - askedNs) / 1000000 : 0;
     return download;
 }
 

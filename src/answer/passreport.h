@@ -4,6 +4,7 @@
 #include "pagetext/browserpane.h"
 #include "pagetext/pagedownloader.h"
 #include "pagetext/timemark.h"
+#include "productpages.h"
 
 #include <QLoggingCategory>
 #include <QString>
@@ -42,6 +43,7 @@ struct PassReport
         int httpStatus = 0;
         qint64 bytes = 0;
         qint64 elapsedMs = 0;
+        ProductPages::Origin origin = ProductPages::Origin::New;
     };
 
     QString pageUrl;
@@ -56,7 +58,9 @@ struct PassReport
     PassTimings timings;
 };
 
-PassReport::Download downloadReport(const DownloadResult &result, qint64 elapsedMs);
+// What a download gave, `bodyBytes` long, asked for at `askedNs` (timemark.h; its time runs from there
+// to the end of decoding).
+PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 askedNs);
 
 // The report as one line of plain text. Texts that come from web pages are quoted with their control
 // characters escaped and cut short when long, so that a page can neither forge nor flood the log.

@@ -71,6 +71,9 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
     } else {
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     }
+    const QVariant holds = map.value(u"holdsRequiredText"_s);
+    if (holds.typeId() == QMetaType::Bool)
+        snapshot.holdsRequiredText = holds.toBool();
     const QVariant links = map.value(u"links"_s);
     if (links.typeId() == QMetaType::QVariantList)
         snapshot.links = linksFrom(links.toList());

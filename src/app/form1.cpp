@@ -3,11 +3,13 @@
 #include "answer/answeringpass.h"
 #include "answer/answerpage.h"
 #include "answer/autoanswer.h"
+#include "answer/productpages.h"
 #include "answer/trialsite.h"
 #include "browserpage.h"
 #include "cookiesync.h"
 #include "launcher.h"
 #include "pagetext/cookiejar.h"
+#include "pagetext/downloadworker.h"
 #include "pagetext/weburl.h"
 #include "twips.h"
 
@@ -111,7 +113,9 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     m_cookieSync = std::make_unique<CookieSync>(*m_profile->cookieStore(), *m_cookies,
                                                 m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
     setTabOrder();
-    m_pass = std::make_unique<AnsweringPass>(*m_page, Inet1);
+    m_downloads = std::make_unique<DownloadWorker>(Inet1);
+    m_productPages = std::make_unique<ProductPages>(*m_downloads, options.keepProductPage);
+    m_pass = std::make_unique<AnsweringPass>(*m_page, *m_productPages);
     m_autoAnswer = std::make_unique<AutoAnswer>(*m_pass, options.autoAnswerIntervalMs);
     Timer1 = m_autoAnswer->timer();
     Timer1->setObjectName(u"Timer1"_s);
@@ -123,6 +127,8 @@ Form1::~Form1()
     // The pass holds the page and may have a download under way; the page must go before its profile.
     m_autoAnswer.reset();
     m_pass.reset();
+    m_productPages.reset();
+    m_downloads.reset();
     m_cookieSync.reset();
     showBusy(false);
     delete WebBrowser1;
@@ -184,6 +190,12 @@ void Form1::connectHandlers()
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     connect(Timer1, &IntervalTimer::tick, this, &Form1::Timer1_Timer);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
+    // The product page of a trial page is downloaded as soon as the page has loaded.
+    connect(m_page, &QWebEnginePage::loadStarted, m_pass.get(), &AnsweringPass::pageLeft);
+    connect(m_page, &QWebEnginePage::loadFinished, m_pass.get(), [this](bool ok) {
+        if (ok)
+            m_pass->pageLoaded();
+    });
 
     connect(m_pass.get(), &AnsweringPass::started, Command_dati, [this] {
         Command_dati->setEnabled(false);

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <memory>
 
 class QCheckBox;
@@ -20,6 +21,8 @@ class AnsweringPass;
 class AutoAnswer;
 class BrowserPage;
 class CookieSync;
+class DownloadWorker;
+class ProductPages;
 class SharedCookieJar;
 
 // What a window is built with. The defaults are the program's; tests shorten the waits.
@@ -27,6 +30,8 @@ struct WindowOptions
 {
     DownloadLimits downloadLimits; // Inet1's: a 60-second request time-out by default
     int autoAnswerIntervalMs = 5000;
+    // How long a product page downloaded for a trial page serves the passes on that page.
+    std::chrono::milliseconds keepProductPage{std::chrono::seconds(60)};
     // Where the pane keeps its profile (cookies, cache); empty: the user's data folder.
     QString profilePath;
 };
@@ -94,6 +99,8 @@ private:
 
     bool m_busy = false;
     BrowserPage *m_page = nullptr;
+    std::unique_ptr<DownloadWorker> m_downloads;
+    std::unique_ptr<ProductPages> m_productPages;
     std::unique_ptr<AnsweringPass> m_pass;
     std::unique_ptr<AutoAnswer> m_autoAnswer;
     std::unique_ptr<CookieSync> m_cookieSync;

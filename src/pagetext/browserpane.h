@@ -40,7 +40,8 @@ struct PageReadRequest
     // serialization (documenttext.h puts the latter right, and asks for this when it cannot).
     bool exact = false;
     // When the engine's markup of the document lacks this text, no part is read: the document text
-    // will lack it too. Empty: the parts are read whatever they hold.
+    // will lack it too. Empty: the parts are read whatever they hold. Without a part, the snapshot
+    // says whether the markup holds it.
     QString requiredText;
 };
 
@@ -64,8 +65,9 @@ struct PageSnapshot
     // read), or the engine's markup of the root element (documenttext.h).
     QList<std::optional<QString>> elementParts;
     std::optional<EngineMarkup> engineMarkup;
-    std::optional<QList<PageLink>> links; // empty optional: the link list could not be read
-    QString documentToken;                // names the document that was read, for writing back to it
+    std::optional<QList<PageLink>> links;  // empty optional: the link list could not be read
+    QString documentToken;                 // names the document that was read, for writing back to it
+    std::optional<bool> holdsRequiredText; // asked for without a part
     // When the page's answer arrived, and when it had been made into this snapshot (timemark.h).
     qint64 answeredNs = 0;
     qint64 madeNs = 0;

@@ -1,9 +1,11 @@
 #include "pagedownloader.h"
 
 #include "cookiejar.h"
+#include "timemark.h"
 #include "weburl.h"
 
 #include <QNetworkAccessManager>
+#include <QNetworkCookie>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
@@ -69,6 +71,7 @@ struct Hop
     QByteArray contentType;
     QVariant declaredLength; // Content-Length, when sent
     QByteArray contentEncoding;
+    QStringList cookiesSet; // the names of the cookies the reply set
 
     // The hop ended by itself, without an error, in a 3xx that names a target: a redirect to follow.
     bool redirects() const
@@ -199,6 +202,9 @@ Hop HopSender::get(const QUrl &url)
     hop.endingText = m_endingText;
     hop.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     hop.redirectTarget = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    for (const QNetworkCookie &cookie :
+         reply->header(QNetworkRequest::SetCookieHeader).value<QList<QNetworkCookie>>())
+        hop.cookiesSet.append(QString::fromLatin1(cookie.name()));
     takeError();
     if (hop.redirects())
         return hop;
@@ -292,8 +298,10 @@ DownloadResult resultOf(Hop hop, const QUrl &finalUrl, const DownloadLimits &lim
         return result;
     }
     result.status = Status::Ok;
+    result.transferredNs = timeMarkNs();
     if (decodeText)
         result.text = decodePageBody(hop.body, result.contentType);
+    result.decodedNs = timeMarkNs();
     result.body = std::move(hop.body);
     return result;
 }
@@ -351,10 +359,15 @@ DownloadResult fetchOn(QNetworkAccessManager &manager, const DownloadRequest &re
     useCookieJar(manager, session.cookies);
     HopSender hops(manager, request, limits, session.userAgent, std::move(stop));
     QUrl current = request.url;
+    QStringList cookiesSet;
     for (int followed = 0;; ++followed) {
         Hop hop = hops.get(current);
-        if (!hop.redirects())
-            return resultOf(std::move(hop), current, limits, request.decodeText);
+        cookiesSet += hop.cookiesSet;
+        if (!hop.redirects()) {
+            DownloadResult result = resultOf(std::move(hop), current, limits, request.decodeText);
+            result.cookiesSet = cookiesSet;
+            return result;
+        }
         const QUrl next = current.resolved(hop.redirectTarget);
         const QString refusal =
             redirectRefusal(current, next, request.privateNetworkAllowed, followed, limits.maxRedirects);
@@ -365,6 +378,7 @@ DownloadResult fetchOn(QNetworkAccessManager &manager, const DownloadRequest &re
             result.errorText = refusal + next.toDisplayString();
             result.httpStatus = hop.httpStatus;
             result.finalUrl = current;
+            result.cookiesSet = cookiesSet;
             return result;
         }
         current = next;

@@ -6,6 +6,7 @@
 #include <QEventLoop>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
@@ -47,6 +48,10 @@ struct DownloadResult
     QString text;           // the body decoded in the page's own character set, only when status is Ok
     QByteArray contentType; // the final response's Content-Type header, as sent
     QUrl finalUrl;          // where the body came from, after redirects
+    QStringList cookiesSet; // the names of the cookies that the replies set
+    // When the body was in and when it was decoded (timemark.h; 0 when it did not come).
+    qint64 transferredNs = 0;
+    qint64 decodedNs = 0;
 
     bool ok() const { return status == Status::Ok; }
 };

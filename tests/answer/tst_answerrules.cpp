@@ -376,7 +376,9 @@ void TestAnswerRules::autoAnswerFollowsTheCheckBox()
 
     IdlePane pane;
     const PageDownloader downloader;
-    AnsweringPass pass(pane, downloader);
+    DownloadWorker downloads(downloader);
+    ProductPages productPages(downloads, std::chrono::seconds(60));
+    AnsweringPass pass(pane, productPages);
     AutoAnswer autoAnswer(pass, 40);
     QSignalSpy ticks(autoAnswer.timer(), &IntervalTimer::tick);
     for (Qt::CheckState click : clicks)

@@ -204,6 +204,10 @@ const readElements = (part, rootOnly, exact, requiredText) => {
     if (memo) innerMarkup(root, memo);
     return { parts: elementsIn(documentElementsByTag.call(document, '*')).map((e) => readPart(e, part, memo)) };
 };
+const holdsText = (text) => {
+    const root = documentElementOf.call(document);
+    return root !== null && innerHtmlOf.call(root).indexOf(text) >= 0;
+};
 const hrefOf = (e) => {
     if (e instanceof HTMLAnchorElement) return anchorHrefOf.call(e);
     if (e instanceof HTMLAreaElement) return areaHrefOf.call(e);
@@ -224,12 +228,13 @@ const api = Object.freeze({
     // element with either {tagNames} (of the elements inside it, space-separated) or {elementCount}
     // (when every name follows from the markup). With `requiredText`, engine markup that lacks it
     // comes back as no parts at all.
+    // Without a part, {holdsRequiredText} says whether the root's markup holds `requiredText`.
     read: (part, rootOnly, exact, withLinks, requiredText) =>
         Object.assign(readElements(part, rootOnly, exact, requiredText), {
         hasDocument: documentElementOf.call(document) !== null,
         links: withLinks ? readLinks() : [],
         token,
-    }),
+    }, !part && requiredText ? { holdsRequiredText: holdsText(requiredText) } : {}),
     // Sets the value of the first element named `name` and dispatches input and change on it, as
     // typing would, only in the document that `documentToken` names.
     writeField: (documentToken, name, value) => {
