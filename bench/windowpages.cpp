@@ -14,7 +14,12 @@ QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl)
     const qsizetype paragraphBytes = paragraph.toUtf8().size();
     for (qsizetype size = 0; size < bytes; size += paragraphBytes)
         filler += paragraph;
-    return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"_s +
+    // The page notes when its answer field hears of the answer, as a page's own script would.
+    const QString listener =
+        u"<script>document.addEventListener('input', (e) => { if (e.target.name === "
+        u"'J_AnswerInput') window.answeredAt = performance.timeOrigin + performance.now(); "
+        u"}, true);</script>"_s;
+    return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\">"_s + listener + u"</head><body>"_s +
            QString(u"<div>"_s).repeated(depth) + filler + question + QString(u"</div>"_s).repeated(depth) +
            u"</body></html>"_s;
 }

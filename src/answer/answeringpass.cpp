@@ -49,6 +49,7 @@ void AnsweringPass::run()
 
 void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &documentText)
 {
+    m_report.timings.readScript = page.scriptNs;
     m_report.timings.readAnswered = page.answeredNs;
     m_report.timings.snapshotMade = page.madeNs;
     m_report.timings.textReady = timeMarkNs();

@@ -21,6 +21,7 @@ namespace Quillory {
 struct PassTimings
 {
     qint64 started = 0;
+    qint64 readScript = 0;      // how long the read took in the page (a duration)
     qint64 readAnswered = 0;    // the page's answer to the read arrived (script, transfer, conversion)
     qint64 snapshotMade = 0;    // ... and was made into a snapshot
     qint64 textReady = 0;       // the element names were put right: the document text

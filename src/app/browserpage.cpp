@@ -71,6 +71,7 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
     } else {
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     }
+    snapshot.scriptNs = qint64(map.value(u"scriptMs"_s).toDouble() * 1e6);
     const QVariant holds = map.value(u"holdsRequiredText"_s);
     if (holds.typeId() == QMetaType::Bool)
         snapshot.holdsRequiredText = holds.toBool();

@@ -197,14 +197,14 @@ void Form1::connectHandlers()
             m_pass->pageLoaded();
     });
 
-    connect(m_pass.get(), &AnsweringPass::started, Command_dati, [this] {
-        Command_dati->setEnabled(false);
-        showBusy(true);
-    });
+    connect(m_pass.get(), &AnsweringPass::started, this, &Form1::passStarted);
     connect(m_pass.get(), &AnsweringPass::answerReady, Text1, &QLineEdit::setText);
-    connect(m_pass.get(), &AnsweringPass::finished, Command_dati, [this] {
-        Command_dati->setEnabled(true);
-        showBusy(false);
+    connect(m_pass.get(), &AnsweringPass::finished, this, &Form1::passFinished);
+    m_busyAfter.setSingleShot(true);
+    m_busyAfter.setInterval(busyAfterMs);
+    connect(&m_busyAfter, &QTimer::timeout, this, [this] {
+        Command_dati->setUpdatesEnabled(true);
+        showBusy(true);
     });
 }
 
@@ -265,8 +265,27 @@ void Form1::dati()
     m_pass->request();
 }
 
-// The busy cursor shows over the whole window, the pane included (whose page sets cursors of its own),
-// while a pass runs.
+// From its first step to its last a pass has the answer button disabled: neither a click nor Alt+Z starts
+// another. A pass that answers at once (most do) shows the user no more than its answer; one that takes
+// longer shows the disabled button and the busy pointer until it ends. (A repaint of the window costs
+// milliseconds that would hold up the answer, and a flash of grey every few seconds in auto-answer mode
+// helps nobody.)
+void Form1::passStarted()
+{
+    Command_dati->setUpdatesEnabled(false);
+    Command_dati->setEnabled(false);
+    m_busyAfter.start();
+}
+
+void Form1::passFinished()
+{
+    m_busyAfter.stop();
+    Command_dati->setEnabled(true);
+    Command_dati->setUpdatesEnabled(true);
+    showBusy(false);
+}
+
+// The busy cursor shows over the whole window, the pane included (whose page sets cursors of its own).
 void Form1::showBusy(bool busy)
 {
     if (busy == m_busy)

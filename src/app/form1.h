@@ -3,6 +3,7 @@
 #include "answer/intervaltimer.h"
 #include "pagetext/pagedownloader.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <chrono>
@@ -51,6 +52,8 @@ class Form1 final : public QWidget
 
 public:
     static constexpr int autoAnswerIntervalMs = 5000;
+    // A pass that runs longer than this shows the busy pointer and the disabled answer button.
+    static constexpr int busyAfterMs = 100;
     static const QString promotionalLink;
     static const QString publisherSite;
 
@@ -95,9 +98,12 @@ private:
     void Timer1_Timer();
     void WebBrowser1_NewWindow2();
     void dati();
+    void passStarted();
+    void passFinished();
     void showBusy(bool busy);
 
     bool m_busy = false;
+    QTimer m_busyAfter;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<DownloadWorker> m_downloads;
     std::unique_ptr<ProductPages> m_productPages;

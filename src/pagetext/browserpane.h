@@ -68,7 +68,9 @@ struct PageSnapshot
     std::optional<QList<PageLink>> links;  // empty optional: the link list could not be read
     QString documentToken;                 // names the document that was read, for writing back to it
     std::optional<bool> holdsRequiredText; // asked for without a part
-    // When the page's answer arrived, and when it had been made into this snapshot (timemark.h).
+    // How long the read took in the page; when the page's answer arrived, and when it had been made
+    // into this snapshot (timemark.h).
+    qint64 scriptNs = 0;
     qint64 answeredNs = 0;
     qint64 madeNs = 0;
 };

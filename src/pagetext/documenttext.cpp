@@ -2,6 +2,10 @@
 
 #include "tagnamecase.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
+
 #include <utility>
 
 namespace Quillory {
@@ -47,20 +51,40 @@ std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineM
     return parts;
 }
 
+// Markup larger than this is put right on a thread of the pool: it takes milliseconds per megabyte,
+// which the window's thread would otherwise be held up for.
+constexpr qsizetype kMarkupForThePool = 256 * 1024;
+
 void readDocumentTextWith(BrowserPane &pane, PageReadRequest request, QObject *context,
                           std::function<void(const PageSnapshot &, const QString &)> done)
 {
-    pane.readPage(request, context,
-                  [&pane, request, context, done = std::move(done)](const PageSnapshot &page) {
-                      const std::optional<QString> text = documentText(page);
-                      if (text || request.exact) { // an exact read is always put together as read
-                          done(page, text.value_or(QString()));
-                          return;
-                      }
-                      PageReadRequest exact = request;
-                      exact.exact = true;
-                      readDocumentTextWith(pane, exact, context, done);
-                  });
+    pane.readPage(
+        request, context, [&pane, request, context, done = std::move(done)](const PageSnapshot &page) {
+            auto finish = [&pane, request, context, done, page](const std::optional<QString> &text) {
+                if (text || request.exact) { // an exact read is always put together as read
+                    done(page, text.value_or(QString()));
+                    return;
+                }
+                PageReadRequest exact = request;
+                exact.exact = true;
+                readDocumentTextWith(pane, exact, context, done);
+            };
+            if (!page.engineMarkup || page.engineMarkup->markup.size() < kMarkupForThePool) {
+                finish(documentText(page));
+                return;
+            }
+            QThreadPool::globalInstance()->start(
+                [page, guard = QPointer<QObject>(context), finish = std::move(finish)] {
+                    std::optional<QString> text = documentText(page);
+                    QMetaObject::invokeMethod(
+                        QCoreApplication::instance(),
+                        [guard, finish, text = std::move(text)] {
+                            if (guard)
+                                finish(text);
+                        },
+                        Qt::QueuedConnection);
+                });
+        });
 }
 
 void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,

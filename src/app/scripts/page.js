@@ -59,6 +59,7 @@ const areaHrefOf = getterOf(HTMLAreaElement.prototype, 'href');
 const svgHrefOf = getterOf(SVGAElement.prototype, 'href');
 const animatedBaseOf = getterOf(SVGAnimatedString.prototype, 'baseVal');
 const dispatchEventOn = EventTarget.prototype.dispatchEvent;
+const now = Performance.prototype.now.bind(performance);
 
 // Names this document in this world, so that a write goes only to the document that was read.
 const token = (() => {
@@ -228,13 +229,16 @@ const api = Object.freeze({
     // element with either {tagNames} (of the elements inside it, space-separated) or {elementCount}
     // (when every name follows from the markup). With `requiredText`, engine markup that lacks it
     // comes back as no parts at all.
-    // Without a part, {holdsRequiredText} says whether the root's markup holds `requiredText`.
-    read: (part, rootOnly, exact, withLinks, requiredText) =>
-        Object.assign(readElements(part, rootOnly, exact, requiredText), {
-        hasDocument: documentElementOf.call(document) !== null,
-        links: withLinks ? readLinks() : [],
-        token,
-    }, !part && requiredText ? { holdsRequiredText: holdsText(requiredText) } : {}),
+    // Without a part, {holdsRequiredText} says whether the root's markup holds `requiredText`;
+    // {scriptMs}: how long the read took in the page.
+    read: (part, rootOnly, exact, withLinks, requiredText) => {
+        const start = now();
+        return Object.assign(readElements(part, rootOnly, exact, requiredText), {
+            hasDocument: documentElementOf.call(document) !== null,
+            links: withLinks ? readLinks() : [],
+            token,
+        }, !part && requiredText ? { holdsRequiredText: holdsText(requiredText) } : {}, { scriptMs: now() - start });
+    },
     // Sets the value of the first element named `name` and dispatches input and change on it, as
     // typing would, only in the document that `documentToken` names.
     writeField: (documentToken, name, value) => {

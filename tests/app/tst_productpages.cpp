@@ -1,0 +1,158 @@
+// The product page before the key: downloaded when the trial page has loaded, kept for the passes that
+// follow on that page, downloaded afresh once it is old, for a new document, or for a changed login.
+
+#include "answer/answeringpass.h"
+#include "answer/attributelookup.h"
+#include "app/browserpage.h"
+#include "app/form1.h"
+#include "browsertest.h"
+#include "trialsitefixture.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+using namespace Quillory::Testing::TrialSiteFixture;
+using namespace std::chrono_literals;
+
+class ProductPagesTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void downloadedBeforeThePass();
+    void autoAnswerDownloadsOnce();
+    void keptCopyGetsOld();
+    void newDocumentDownloadsAfresh();
+    void loginChangeDownloadsAfresh();
+
+private:
+    void openWindow(std::chrono::milliseconds keep = 60s);
+    void openTrialPage(const QString &url = trialItemUrl);
+    PassReport runPass();
+
+    QTemporaryDir m_profile;
+    std::unique_ptr<Form1> m_window;
+};
+
+void ProductPagesTest::init()
+{
+    clearPages();
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+}
+
+void ProductPagesTest::cleanup()
+{
+    m_window.reset();
+}
+
+void ProductPagesTest::openWindow(std::chrono::milliseconds keep)
+{
+    WindowOptions options;
+    options.profilePath = m_profile.path();
+    options.autoAnswerIntervalMs = 100;
+    options.keepProductPage = keep;
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void ProductPagesTest::openTrialPage(const QString &url)
+{
+    servePage(url, trialPage(brandQuestion()));
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(url)));
+}
+
+PassReport ProductPagesTest::runPass()
+{
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
+    m_window->Command_dati->click();
+    if (reported.isEmpty())
+        reported.wait(10000);
+    return reported.isEmpty() ? PassReport() : reported.first().first().value<PassReport>();
+}
+
+// The page loads, the product page comes while the user reads the question; the pass downloads nothing.
+void ProductPagesTest::downloadedBeforeThePass()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s), 300ms);
+    openWindow();
+    openTrialPage();
+    QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
+    QTest::qWait(500); // the download is done by the time the user presses Alt+Z
+
+    const PassReport report = runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    QVERIFY(report.download);
+    QCOMPARE(report.download->origin, ProductPages::Origin::Early);
+    QVERIFY2(describePass(report).contains(u"(early download)"_s), qPrintable(describePass(report)));
+    QCOMPARE(report.timings.downloadStarted, 0); // no download in the pass
+    QCOMPARE(requestsFor(productUrl), 1);
+}
+
+// Auto-answer on one page: one product request, however many passes.
+void ProductPagesTest::autoAnswerDownloadsOnce()
+{
+    openWindow();
+    openTrialPage();
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(reported.size() >= 8, 10000);
+    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
+
+    QCOMPARE(requestsFor(productUrl), 1);
+    QCOMPARE(reported.first().first().value<PassReport>().download->origin, ProductPages::Origin::Early);
+    QCOMPARE(reported.last().first().value<PassReport>().download->origin, ProductPages::Origin::Kept);
+    QVERIFY(describePass(reported.last().first().value<PassReport>()).contains(u"(kept copy)"_s));
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+}
+
+void ProductPagesTest::keptCopyGetsOld()
+{
+    openWindow(300ms);
+    openTrialPage();
+    QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
+    QTest::qWait(400);
+    servePage(productUrl, productPage(u"&nbsp;&#40644;&#23665;"_s)); // the product page has changed
+    const PassReport report = runPass();
+    QCOMPARE(report.download->origin, ProductPages::Origin::New);
+    QCOMPARE(requestsFor(productUrl), 2);
+    QCOMPARE(m_window->Text1->text(), u"黄山"_s);
+}
+
+// The same trial page loaded again is another document: its own download.
+void ProductPagesTest::newDocumentDownloadsAfresh()
+{
+    openWindow();
+    openTrialPage();
+    QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
+    QCOMPARE(runPass().download->origin, ProductPages::Origin::Early);
+    openTrialPage();
+    QUILLORY_TRY_COMPARE(requestsFor(productUrl), 2);
+    QCOMPARE(runPass().download->origin, ProductPages::Origin::Early);
+    QCOMPARE(requestsFor(productUrl), 2);
+}
+
+// Logged in since the page was downloaded: the kept copy no longer speaks for the session.
+void ProductPagesTest::loginChangeDownloadsAfresh()
+{
+    openWindow();
+    openTrialPage();
+    QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
+    QCOMPARE(runPass().download->origin, ProductPages::Origin::Early);
+    evaluateInPage(*m_window->page(), u"document.cookie = 'login=alice; domain=.taobao.com; path=/'"_s);
+    QTest::qWait(200); // the store reports it a moment later
+    QCOMPARE(runPass().download->origin, ProductPages::Origin::New);
+    QCOMPARE(requestsFor(productUrl), 2);
+}
+
+QUILLORY_BROWSER_TEST_MAIN(ProductPagesTest, TrialSiteFixture::startProxy)
+#include "tst_productpages.moc"
