@@ -137,11 +137,17 @@ void WindowTest::checkBoxCaptionIsCutOff()
     QVERIFY(m_window->Check1->width() < m_window->Check1->sizeHint().width());
 }
 
-// The page downloader waits 60 s for a silent server; the pane keeps persistent cookies (the login) on
-// disk, as browsers do.
+// The page downloader waits 60 s for a silent server; auto-answer ticks every 5 s; the pane keeps
+// persistent cookies (the login) on disk, as browsers do. (The other tests build their windows with
+// shorter waits.)
 void WindowTest::storedSettings()
 {
     QCOMPARE(m_window->Inet1.limits().transferTimeout, std::chrono::milliseconds(60000));
+    m_window->Check1->click();
+    QCOMPARE(m_window->Timer1->interval(), 5000);
+    QCOMPARE(Form1::autoAnswerIntervalMs, 5000);
+    m_window->Check1->click();
+    QCOMPARE(m_window->Timer1->interval(), 0);
     QWebEngineProfile *profile = m_window->page()->profile();
     QVERIFY(!profile->isOffTheRecord());
     QCOMPARE(profile->persistentCookiesPolicy(), QWebEngineProfile::AllowPersistentCookies);
