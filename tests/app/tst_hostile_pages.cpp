@@ -1,16 +1,13 @@
-#include "answer/answeringpass.h"
 #include "answer/attributelookup.h"
 #include "app/browserpage.h"
-#include "app/form1.h"
 #include "app/pagedialog.h"
-#include "browsertest.h"
+#include "hostiletest.h"
 #include "launchrecorder.h"
 #include "trialsitefixture.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QWebEngineView>
@@ -18,43 +15,18 @@
 using namespace Qt::StringLiterals;
 using namespace Quillory;
 using namespace Quillory::Testing;
+using namespace Quillory::Testing::Hostile;
 using namespace Quillory::Testing::TrialSiteFixture;
-using namespace std::chrono_literals;
 
-namespace {
-
-// Short limits, so that a server that misbehaves is given up on within a second rather than a minute.
-// The server that trickles sends every 20 ms, far within the transfer time-out.
-WindowOptions shortLimits()
-{
-    WindowOptions options;
-    options.downloadLimits.transferTimeout = 500ms;
-    options.downloadLimits.totalTimeout = 1000ms;
-    options.downloadLimits.maxBodyBytes = 1024 * 1024;
-    return options;
-}
-
-const QString brandValue = u"&nbsp;&#38271;&#26149;"_s;
-
-} // namespace
-
-// Pages and servers that misbehave, by accident or on purpose: the window shows a plain answer, stays
-// responsive, and nothing of theirs runs in our place.
-class HostileTest final : public QObject
+// Trial pages that misbehave, by accident or on purpose: nothing of theirs reaches the desktop, locks the
+// window, runs in our place or sends the pass into the user's own network.
+class HostilePagesTest final : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void init();
     void cleanup();
-
-    void productServer_data();
-    void productServer();
-    void silentServerLeavesWindowResponsive();
-    void answerLinkTargets_data();
-    void answerLinkTargets();
-    void largeTrialPages_data();
-    void largeTrialPages();
 
     void schemesNeverReachTheDesktop_data();
     void schemesNeverReachTheDesktop();
@@ -68,189 +40,26 @@ private Q_SLOTS:
     void answerLinkIntoThePrivateNetwork();
 
 private:
-    void runPass();
+    void runPass() { Hostile::runPass(*m_window); }
     QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
     void pressEnterOn(const QString &focusScript);
 
     std::unique_ptr<Form1> m_window;
 };
 
-void HostileTest::init()
+void HostilePagesTest::init()
 {
     clearPages();
-    m_window = std::make_unique<Form1>(shortLimits());
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    openWindow(m_window);
 }
 
-void HostileTest::cleanup()
+void HostilePagesTest::cleanup()
 {
     m_window.reset();
 }
 
-void HostileTest::runPass()
-{
-    m_window->Command_dati->click();
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 30000);
-    QVERIFY(m_window->Command_dati->isEnabled());
-}
-
-void HostileTest::productServer_data()
-{
-    QTest::addColumn<HttpReply>("reply");
-    QTest::addColumn<QString>("expected");
-
-    const QByteArray page = productPage(brandValue).toUtf8();
-    const QString noTable = LookupText::noTable;
-
-    HttpReply silent;
-    silent.behaviour = HttpReply::Behaviour::NeverAnswer;
-    QTest::newRow("accepts and never answers") << silent << noTable;
-
-    // The part sent before the stall holds the whole attribute list: a partial page would answer.
-    HttpReply stalled = HttpReply::html(page + QByteArray(4096, ' '), "utf-8");
-    stalled.behaviour = HttpReply::Behaviour::Stall;
-    stalled.partialBody = page.size();
-    QTest::newRow("stops in the middle of the body") << stalled << noTable;
-
-    HttpReply endless = HttpReply::html(page, "utf-8");
-    endless.behaviour = HttpReply::Behaviour::Trickle;
-    QTest::newRow("body that never ends") << endless << noTable;
-
-    QTest::newRow("body over the size cap")
-        << HttpReply::html(page + QByteArray(2 * 1024 * 1024, ' '), "utf-8") << noTable;
-    QTest::newRow("redirect loop") << HttpReply::redirect(productUrl.toUtf8()) << noTable;
-    QTest::newRow("redirect to a local file") << HttpReply::redirect("file:///etc/hostname") << noTable;
-    QTest::newRow("redirect to a script") << HttpReply::redirect("javascript:alert(1)") << noTable;
-    HttpReply hangsUp;
-    hangsUp.behaviour = HttpReply::Behaviour::Close;
-    QTest::newRow("closes without answering") << hangsUp << noTable;
-
-    QTest::newRow("error status with a body") << HttpReply::html(page, "utf-8", 500) << u"长春"_s;
-    QTest::newRow("unknown charset") << HttpReply::html(page, "x-no-such-charset") << u"长春"_s;
-    QTest::newRow("GBK, charset only in meta")
-        << HttpReply::html(gbk(u"<meta charset=\"gbk\">"_s + productPage(u"&nbsp;长春"_s))) << u"长春"_s;
-    QTest::newRow("GBK cut in the middle of a character")
-        << HttpReply::html(gbk(productPage(u"&nbsp;长春"_s) + u"参"_s).chopped(1), "gbk") << u"长春"_s;
-}
-
-void HostileTest::productServer()
-{
-    QFETCH(HttpReply, reply);
-    QFETCH(QString, expected);
-
-    servePage(productUrl, reply);
-    servePage(trialItemUrl, trialPage(brandQuestion()));
-    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
-    runPass();
-    QCOMPARE(m_window->Text1->text(), expected);
-    QCOMPARE(evaluateInPage(*m_window->page(), u"document.getElementsByName('J_AnswerInput')[0].value"_s),
-             QVariant(expected));
-}
-
-// While the download waits for a server that says nothing, Back and the check box keep working.
-void HostileTest::silentServerLeavesWindowResponsive()
-{
-    HttpReply silent;
-    silent.behaviour = HttpReply::Behaviour::NeverAnswer;
-    servePage(productUrl, silent);
-    const QString home = u"http://try.taobao.com/"_s;
-    servePage(home, u"<html><body>home</body></html>"_s);
-    servePage(trialItemUrl, trialPage(brandQuestion()));
-    QVERIFY(loadAndWait(*m_window->page(), QUrl(home)));
-    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
-
-    m_window->Command_dati->click();
-    QVERIFY(m_window->answeringPass()->isRunning());
-    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
-    QCOMPARE(m_window->Timer1->interval(), shortLimits().autoAnswerIntervalMs);
-    QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8));
-    QCOMPARE(m_window->Timer1->interval(), 0);
-    m_window->Command2->click();
-    QUILLORY_TRY_COMPARE(m_window->page()->url().toString(), home);
-    QVERIFY(m_window->answeringPass()->isRunning());
-
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
-    QCOMPARE(m_window->Text1->text(), LookupText::noTable);
-}
-
-void HostileTest::answerLinkTargets_data()
-{
-    QTest::addColumn<QString>("href");
-    QTest::addColumn<QString>("expected");
-    QTest::addColumn<QString>("downloaded");
-
-    QTest::newRow("javascript") << u"javascript:window.pwned=1"_s << QString(LookupText::noTable)
-                                << QString();
-    QTest::newRow("file") << u"file:///etc/passwd"_s << QString(LookupText::noTable) << QString();
-    QTest::newRow("data") << u"data:text/html,<ul class=attributes-list>"_s << QString(LookupText::noTable)
-                          << QString();
-    QTest::newRow("relative, resolved against the trial page")
-        << u"/detail.htm?id=5"_s << u"长春"_s << u"http://try.taobao.com/detail.htm?id=5"_s;
-}
-
-void HostileTest::answerLinkTargets()
-{
-    QFETCH(QString, href);
-    QFETCH(QString, expected);
-    QFETCH(QString, downloaded);
-
-    if (!downloaded.isEmpty())
-        servePage(downloaded, productPage(brandValue));
-    servePage(trialItemUrl, trialPage(brandQuestion(), {href}));
-    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
-    runPass();
-
-    QCOMPARE(m_window->Text1->text(), expected);
-    QCOMPARE(evaluateInPage(*m_window->page(), u"typeof window.pwned"_s).toString(), u"undefined"_s);
-    QCOMPARE(m_window->page()->url().toString(), trialItemUrl);
-    if (!downloaded.isEmpty()) {
-        QCOMPARE(requestsFor(downloaded), 1);
-        return;
-    }
-    for (const HttpRequest &request : proxy().requests()) // the trial page (and its icon) alone
-        QVERIFY2(request.url == QUrl(trialItemUrl) || request.url.path() == u"/favicon.ico"_s,
-                 qPrintable(request.url.toString()));
-}
-
-void HostileTest::largeTrialPages_data()
-{
-    QTest::addColumn<int>("fillerBytes");
-    QTest::addColumn<int>("depth");
-    QTest::addColumn<int>("links");
-
-    QTest::newRow("5 MB") << 5 * 1024 * 1024 << 10 << 100;
-    QTest::newRow("nested 200 deep") << 100 * 1024 << 200 << 100;
-    QTest::newRow("20000 links") << 100 * 1024 << 10 << 20000;
-}
-
-void HostileTest::largeTrialPages()
-{
-    QFETCH(int, fillerBytes);
-    QFETCH(int, depth);
-    QFETCH(int, links);
-
-    QString filler;
-    const QString paragraph = u"<p>试用中心的商品描述，与问题无关的文字。</p>\n"_s;
-    while (filler.size() * 2 < fillerBytes)
-        filler += paragraph;
-    QString linkList;
-    for (int i = 0; i < links; ++i)
-        linkList += u"<a href=\"/list.htm?page="_s + QString::number(i) + u"\">第"_s + QString::number(i) +
-                    u"页</a>"_s;
-    const QString question = QString(u"<div>"_s).repeated(depth) + brandQuestion();
-    const QString page =
-        trialPage(filler + question, {productUrl}, linkList + QString(u"</div>"_s).repeated(depth));
-
-    servePage(productUrl, productPage(brandValue));
-    servePage(trialItemUrl, page);
-    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl), 60000));
-    runPass();
-    QCOMPARE(m_window->Text1->text(), u"长春"_s);
-}
-
 // The Enter key on an element of the page: a user's click, as far as the page can tell.
-void HostileTest::pressEnterOn(const QString &focusScript)
+void HostilePagesTest::pressEnterOn(const QString &focusScript)
 {
     QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
     QVERIFY(pageWidget);
@@ -260,7 +69,7 @@ void HostileTest::pressEnterOn(const QString &focusScript)
     QTest::keyClick(pageWidget, Qt::Key_Return);
 }
 
-void HostileTest::schemesNeverReachTheDesktop_data()
+void HostilePagesTest::schemesNeverReachTheDesktop_data()
 {
     QTest::addColumn<QString>("target");
     QTest::addColumn<QString>("how"); // "link", "script" (a click handler sets location) or "frame"
@@ -279,7 +88,7 @@ void HostileTest::schemesNeverReachTheDesktop_data()
 
 // Whatever a page links to, clicked or set by its script, in the page or in a frame: the pane goes
 // only to web pages, and no desktop handler is ever asked.
-void HostileTest::schemesNeverReachTheDesktop()
+void HostilePagesTest::schemesNeverReachTheDesktop()
 {
     QFETCH(QString, target);
     QFETCH(QString, how);
@@ -310,7 +119,7 @@ void HostileTest::schemesNeverReachTheDesktop()
     QCOMPARE(launcher.launched, QList<QUrl>());
 }
 
-void HostileTest::dialogLoopLetsTheWindowClose_data()
+void HostilePagesTest::dialogLoopLetsTheWindowClose_data()
 {
     QTest::addColumn<QString>("dialog");
     QTest::newRow("alert loop") << u"alert('x')"_s;
@@ -319,7 +128,7 @@ void HostileTest::dialogLoopLetsTheWindowClose_data()
 }
 
 // A page that shows one dialog after another: the window still works, and closes at once.
-void HostileTest::dialogLoopLetsTheWindowClose()
+void HostilePagesTest::dialogLoopLetsTheWindowClose()
 {
     QFETCH(QString, dialog);
 
@@ -356,7 +165,7 @@ void HostileTest::dialogLoopLetsTheWindowClose()
 }
 
 // From a page's second dialog on, the user may stop the rest.
-void HostileTest::dialogsCanBeStopped()
+void HostilePagesTest::dialogsCanBeStopped()
 {
     servePage(trialItemUrl, u"<html><body><script>addEventListener('load', () => setTimeout(() => {"
                             u" for (let i = 0; i < 50; ++i) alert(i); document.title = 'done'; }, 100));"
@@ -375,7 +184,7 @@ void HostileTest::dialogsCanBeStopped()
 }
 
 // A thousand windows that the page opens by itself: none is made, the page and the pass go on.
-void HostileTest::popUpStormIsDropped()
+void HostilePagesTest::popUpStormIsDropped()
 {
     servePage(productUrl, productPage(brandValue));
     servePage(trialItemUrl, trialPage(brandQuestion(), {productUrl},
@@ -399,7 +208,7 @@ void HostileTest::popUpStormIsDropped()
         QVERIFY2(!request.url.path().startsWith(u"/popup"_s), qPrintable(request.url.toString()));
 }
 
-void HostileTest::elementNamesCannotSwitchThePassOff_data()
+void HostilePagesTest::elementNamesCannotSwitchThePassOff_data()
 {
     QTest::addColumn<QString>("markup");
     QTest::newRow("element with our reader's old name") << u"<div id=\"__quilloryReadPage\"></div>"_s;
@@ -416,7 +225,7 @@ void HostileTest::elementNamesCannotSwitchThePassOff_data()
 }
 
 // Elements named after our script's state or after the properties it reads change nothing.
-void HostileTest::elementNamesCannotSwitchThePassOff()
+void HostilePagesTest::elementNamesCannotSwitchThePassOff()
 {
     QFETCH(QString, markup);
 
@@ -431,7 +240,7 @@ void HostileTest::elementNamesCannotSwitchThePassOff()
     QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), u"长春"_s);
 }
 
-void HostileTest::answerLinkIntoThePrivateNetwork_data()
+void HostilePagesTest::answerLinkIntoThePrivateNetwork_data()
 {
     QTest::addColumn<QString>("link"); // PORT: a server on this machine that must hear nothing
     QTest::newRow("127.0.0.1") << u"http://127.0.0.1:PORT/item.htm"_s;
@@ -447,7 +256,7 @@ void HostileTest::answerLinkIntoThePrivateNetwork_data()
 }
 
 // A public trial page cannot make the pass fetch from this machine or the user's network.
-void HostileTest::answerLinkIntoThePrivateNetwork()
+void HostilePagesTest::answerLinkIntoThePrivateNetwork()
 {
     QFETCH(QString, link);
 
@@ -476,5 +285,5 @@ void HostileTest::answerLinkIntoThePrivateNetwork()
     QVERIFY2(line.contains(u"download refused: "_s) && line.contains(u"private network"_s), qPrintable(line));
 }
 
-QUILLORY_BROWSER_TEST_MAIN(HostileTest, TrialSiteFixture::startProxy)
-#include "tst_hostile.moc"
+QUILLORY_BROWSER_TEST_MAIN(HostilePagesTest, TrialSiteFixture::startProxy)
+#include "tst_hostile_pages.moc"

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "answer/answeringpass.h"
+#include "app/form1.h"
+#include "browsertest.h"
+
+#include <QPushButton>
+#include <QTest>
+
+// What the tests of misbehaving product servers and trial pages share.
+namespace Quillory::Testing::Hostile {
+
+// Short limits, so that a server that misbehaves is given up on within a second rather than a minute.
+// The server that trickles sends every 20 ms, far within the transfer time-out.
+inline WindowOptions shortLimits()
+{
+    using namespace std::chrono_literals;
+    WindowOptions options;
+    options.downloadLimits.transferTimeout = 500ms;
+    options.downloadLimits.totalTimeout = 1000ms;
+    options.downloadLimits.maxBodyBytes = 1024 * 1024;
+    return options;
+}
+
+// The product page's raw value for "品牌": "长春" as character references after a no-break space.
+inline const QString brandValue = QStringLiteral("&nbsp;&#38271;&#26149;");
+
+// A window with short limits for each test, shown.
+inline void openWindow(std::unique_ptr<Form1> &window)
+{
+    window = std::make_unique<Form1>(shortLimits());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+}
+
+// A pass from the answer button to its end.
+inline void runPass(Form1 &window)
+{
+    window.Command_dati->click();
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!window.answeringPass()->isRunning(), 30000);
+    QVERIFY(window.Command_dati->isEnabled());
+}
+
+} // namespace Quillory::Testing::Hostile
