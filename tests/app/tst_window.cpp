@@ -38,6 +38,23 @@ QString readDocumentText(BrowserPage &page, bool markup)
     return text;
 }
 
+// How the engine's markup of the root element came back: with the element names to follow from it, with
+// a list of names, or not at all (our own exact walk).
+QString howTheMarkupCame(BrowserPage &page)
+{
+    std::optional<PageSnapshot> snapshot;
+    PageReadRequest request;
+    request.part = ElementPart::InnerHtml;
+    request.scope = ElementScope::RootOnly;
+    QObject context;
+    page.readPage(request, &context, [&](const PageSnapshot &result) { snapshot = result; });
+    if (!waitFor([&] { return snapshot.has_value(); }, 10000))
+        return {};
+    return !snapshot->engineMarkup                    ? u"exact"_s
+           : snapshot->engineMarkup->htmlElementCount ? u"names from markup"_s
+                                                      : u"names listed"_s;
+}
+
 } // namespace
 
 class WindowTest final : public QObject
@@ -67,6 +84,8 @@ private Q_SLOTS:
     void documentMarkupMatchesEngine();
     void engineMarkupMatchesExactWalk_data();
     void engineMarkupMatchesExactWalk();
+    void markupCheckFollowsTheDocument_data();
+    void markupCheckFollowsTheDocument();
     void documentTextWithoutPage();
 
 private:
@@ -421,23 +440,52 @@ void WindowTest::engineMarkupMatchesExactWalk()
     QVERIFY(server.start());
     QVERIFY(loadAndWait(*m_window->page(), server.url(u"/page.html")));
 
-    std::optional<PageSnapshot> snapshot;
-    PageReadRequest request;
-    request.part = ElementPart::InnerHtml;
-    request.scope = ElementScope::RootOnly;
-    QObject context;
-    m_window->page()->readPage(request, &context, [&](const PageSnapshot &result) { snapshot = result; });
-    QUILLORY_TRY_VERIFY(snapshot);
-    const QString how = !snapshot->engineMarkup                    ? u"exact"_s
-                        : snapshot->engineMarkup->htmlElementCount ? u"names from markup"_s
-                                                                   : u"names listed"_s;
-    QCOMPARE(how, read);
+    QCOMPARE(howTheMarkupCame(*m_window->page()), read);
 
     const QString fast = readDocumentText(*m_window->page(), true);
     m_window->page()->setEngineMarkupAllowed(false);
     const QString exact = readDocumentText(*m_window->page(), true);
     QVERIFY(!exact.isEmpty());
     QCOMPARE(fast, exact);
+}
+
+void WindowTest::markupCheckFollowsTheDocument_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("read");
+
+    QTest::newRow("an element added")
+        << u"document.body.appendChild(document.createElement('em'))"_s << u"names from markup"_s;
+    QTest::newRow("a comment holding --> added")
+        << u"document.body.appendChild(document.createComment('--><em>fake</em><!--'))"_s
+        << u"names listed"_s;
+    QTest::newRow("a foreign element added")
+        << u"document.body.appendChild(document.createElementNS('http://www.w3.org/2000/svg', 'em'))"_s
+        << u"names listed"_s;
+    QTest::newRow("script text set to hold its end tag")
+        << u"document.querySelector('script').textContent = '<\\/script><em>fake</em>'"_s
+        << u"names listed"_s;
+}
+
+// What the page worked out about its markup holds only until the document changes.
+void WindowTest::markupCheckFollowsTheDocument()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, read);
+
+    HttpFixture server([](const HttpRequest &) {
+        return HttpReply::html(
+            "<html><body><p>属性描述<em>品牌</em></p><script>var a = 1;</script></body></html>", "utf-8");
+    });
+    QVERIFY(server.start());
+    QVERIFY(loadAndWait(*m_window->page(), server.url(u"/page.html")));
+    QCOMPARE(howTheMarkupCame(*m_window->page()), u"names from markup"_s);
+
+    evaluateInPage(*m_window->page(), change);
+    QCOMPARE(howTheMarkupCame(*m_window->page()), read);
+    const QString fast = readDocumentText(*m_window->page(), true);
+    m_window->page()->setEngineMarkupAllowed(false);
+    QCOMPARE(fast, readDocumentText(*m_window->page(), true));
 }
 
 void WindowTest::documentTextWithoutPage()

@@ -185,15 +185,31 @@ const namesFollowFromMarkup = (root, elementCount) =>
     countOf("count(.//*[contains(name(), ':')] | .//comment()[contains(., '-->')] | .//processing-instruction())",
             root) === 0 &&
     !rawTextHoldsEndTag(root);
+// Whether the names follow from the markup, and how many elements there are, for the document as it
+// stands: worked out once and kept until the document's elements, comments or text change (which the
+// reader watches from the first time on).
+let verdict = null;
+let watching = false;
+const verdictFor = (root) => {
+    if (verdict === null) {
+        const elementCount = collectionLength.call(elementsByTag.call(root, '*'));
+        verdict = { elementCount, namesFollow: namesFollowFromMarkup(root, elementCount) };
+        if (!watching) {
+            watching = true;
+            new MutationObserver(() => { verdict = null; })
+                .observe(document, { childList: true, characterData: true, subtree: true });
+        }
+    }
+    return verdict;
+};
 const engineMarkup = (root, requiredText) => {
     const markup = innerHtmlOf.call(root);
     if (requiredText && markup.indexOf(requiredText) < 0)
         return { parts: [] }; // nothing of the document can hold what the reader looks for
-    const elements = elementsByTag.call(root, '*');
-    const elementCount = collectionLength.call(elements);
-    if (namesFollowFromMarkup(root, elementCount))
+    const { elementCount, namesFollow } = verdictFor(root);
+    if (namesFollow)
         return { markup, elementCount };
-    return { markup, tagNames: elementsIn(elements).map((e) => tagNameOf.call(e)).join(' ') };
+    return { markup, tagNames: elementsIn(elementsByTag.call(root, '*')).map((e) => tagNameOf.call(e)).join(' ') };
 };
 const readElements = (part, rootOnly, exact, requiredText) => {
     const root = documentElementOf.call(document);
@@ -205,9 +221,14 @@ const readElements = (part, rootOnly, exact, requiredText) => {
     if (memo) innerMarkup(root, memo);
     return { parts: elementsIn(documentElementsByTag.call(document, '*')).map((e) => readPart(e, part, memo)) };
 };
+// Also works out the verdict on the names ahead of the first read, while the user reads the page.
 const holdsText = (text) => {
     const root = documentElementOf.call(document);
-    return root !== null && innerHtmlOf.call(root).indexOf(text) >= 0;
+    if (root === null || innerHtmlOf.call(root).indexOf(text) < 0)
+        return false;
+    if (canUseEngineMarkup(root))
+        verdictFor(root);
+    return true;
 };
 const hrefOf = (e) => {
     if (e instanceof HTMLAnchorElement) return anchorHrefOf.call(e);
