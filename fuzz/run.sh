@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the text rules and the page's character set with AddressSanitizer
-# and UndefinedBehaviorSanitizer and runs each for a fixed number of inputs. Fails when a target
+# Builds the libFuzzer targets of the text rules, the page's character set and the document text with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs each for a fixed number of inputs (or time). Fails when a target
 # crashes or breaks an invariant.
 #
-#   fuzz/run.sh [target ...]   targets: findfrom midtext zhuanzi lookup cutquestion pagecharset (default: all)
+#   fuzz/run.sh [target ...]   targets: findfrom midtext zhuanzi lookup cutquestion pagecharset
+#                              documenttext (default: all)
 #
 # Environment:
 #   FUZZ_RUNS      inputs per target (default 200000)
+#   FUZZ_SECONDS   seconds per target instead (the test command runs each target for a short while)
 #   FUZZ_MAX_LEN   longest input in bytes (default 4096)
 #   FUZZ_OUT       build and work directory (default fuzz/out, ignored by git)
 #   CXX            the clang++ to use (default: clang++-14, else clang++)
@@ -19,9 +21,10 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 runs=${FUZZ_RUNS:-200000}
+seconds=${FUZZ_SECONDS:-} # when set, each target runs this long instead of for FUZZ_RUNS inputs
 max_len=${FUZZ_MAX_LEN:-4096}
 out=${FUZZ_OUT:-$here/out}
-all_targets=(findfrom midtext zhuanzi lookup cutquestion pagecharset)
+all_targets=(findfrom midtext zhuanzi lookup cutquestion pagecharset documenttext)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 
@@ -74,9 +77,10 @@ log "compiler: $($cxx --version | head -n1); Qt $(pkg-config --modversion Qt6Cor
 # The same strict settings as the CMake build, plus the sanitizers; UB aborts instead of warning.
 cxxflags=(-std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer
           -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-          -Wall -Wextra -Wpedantic
+          -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Woverloaded-virtual -Werror
           -DQT_NO_CAST_FROM_ASCII -DQT_NO_CAST_TO_ASCII -DQT_NO_CAST_FROM_BYTEARRAY
           -DQT_NO_URL_CAST_FROM_STRING -DQT_USE_QSTRINGBUILDER -DQT_NO_KEYWORDS
+          -DQT_NO_NARROWING_CONVERSIONS_IN_CONNECT -DQT_DISABLE_DEPRECATED_UP_TO=0x060400
           -I"$root/src" -I"$here" -I"$root/tests/support")
 read -r -a qt_cflags <<<"$(pkg-config --cflags Qt6Core)"
 read -r -a qt_libs <<<"$(pkg-config --libs Qt6Core)"
@@ -89,6 +93,7 @@ sources_for() {
         lookup) echo "$s/pagetext/textrules.cpp $s/pagetext/zhuanzi.cpp $s/answer/attributelookup.cpp" ;;
         cutquestion) echo "$s/pagetext/textrules.cpp $s/answer/passrules.cpp" ;;
         pagecharset) echo "$s/pagetext/pagecharset.cpp" ;;
+        documenttext) echo "$s/pagetext/textrules.cpp $s/pagetext/tagnamecase.cpp $s/pagetext/documenttext.cpp $s/answer/passrules.cpp" ;;
         *) log "unknown target: $1 (known: ${all_targets[*]})"; exit 2 ;;
     esac
 }
@@ -103,9 +108,9 @@ for target in "${targets[@]}"; do
     work="$out/corpus/$target"
     artifacts="$out/artifacts/$target/"
     mkdir -p "$work" "$artifacts"
-    log "running fuzz_$target for $runs inputs"
+    log "running fuzz_$target for $([[ -n $seconds ]] && echo "$seconds s" || echo "$runs inputs")"
     if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$binary" -runs="$runs" -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+        "$binary" $([[ -n $seconds ]] && echo "-max_total_time=$seconds" || echo "-runs=$runs") -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
         -dict="$here/quillory.dict" -artifact_prefix="$artifacts" "$work" "$here/corpus/$target" \
         >"$out/$target.log" 2>&1; then
         log "fuzz_$target: $(grep -E '^(stat::number_of_executed_units|Done)' "$out/$target.log" | tail -n1)"
