@@ -153,7 +153,8 @@ public:
     explicit AltZ(Form1 &window) : m_window(window)
     {
 #ifdef QUILLORY_BENCH_WITH_XTEST
-        if (auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (QGuiApplication::platformName() == u"xcb"_s && x11 && x11->connection()) {
             m_connection = x11->connection();
             m_alt = keycodeOf(0xffe9); // the keysyms Alt_L and z
             m_z = keycodeOf(0x007a);
