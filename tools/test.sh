@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# Builds everything (tests and benchmark included) and runs every test through CTest.
+# Builds everything (tests and benchmark included) and runs every test through CTest, with the checks a
+# reviewer would make: warnings are errors, the tree is formatted, and every fuzz target holds for a
+# short run over its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
-# openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window manager.
-tools/deps.sh "${build_packages[@]}" openbox x11-utils
-cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
+# manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format.
+tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format
+
+echo "== format (.clang-format)"
+git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_WERROR=ON >/dev/null
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure
 
 # The unit tests once more under AddressSanitizer and UndefinedBehaviorSanitizer (the browser tests
 # are left out: the engine is not built for it).
 cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLORY_SANITIZE=ON -DQUILLORY_WITH_APP=OFF \
-      -DQUILLORY_WITH_BENCH=OFF >/dev/null
+      -DQUILLORY_WITH_BENCH=OFF -DQUILLORY_WERROR=ON >/dev/null
 cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure
+
+echo "== fuzz targets, ${FUZZ_SECONDS:=10} s each over their seeds"
+FUZZ_SECONDS=$FUZZ_SECONDS fuzz/run.sh
