@@ -147,8 +147,9 @@ void SessionTest::openWindow()
 {
     WindowOptions options;
     options.profilePath = m_profile->path();
-    options.downloadLimits.transferTimeout = 500ms;
-    options.downloadLimits.totalTimeout = 1000ms;
+    // Well above the half second the slow product server of busyCursorDuringAPass takes.
+    options.downloadLimits.transferTimeout = 1s;
+    options.downloadLimits.totalTimeout = 2s;
     options.downloadLimits.maxBodyBytes = 64 * 1024;
     m_window = std::make_unique<Form1>(options);
     m_window->show();
