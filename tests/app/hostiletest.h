@@ -10,14 +10,15 @@
 // What the tests of misbehaving product servers and trial pages share.
 namespace Quillory::Testing::Hostile {
 
-// Short limits, so that a server that misbehaves is given up on within a second rather than a minute.
-// The server that trickles sends every 20 ms, far within the transfer time-out.
+// Short limits, so that a server that misbehaves is given up on within a second or two rather than a
+// minute. The server that trickles sends every 20 ms, far within the transfer time-out; going back a
+// page while the download waits for a silent server takes a small part of it.
 inline WindowOptions shortLimits()
 {
     using namespace std::chrono_literals;
     WindowOptions options;
-    options.downloadLimits.transferTimeout = 500ms;
-    options.downloadLimits.totalTimeout = 1000ms;
+    options.downloadLimits.transferTimeout = 1s;
+    options.downloadLimits.totalTimeout = 2s;
     options.downloadLimits.maxBodyBytes = 1024 * 1024;
     return options;
 }
