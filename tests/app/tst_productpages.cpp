@@ -87,7 +87,7 @@ void ProductPagesTest::downloadedBeforeThePass()
     openWindow();
     openTrialPage();
     QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
-    QTest::qWait(500); // the download is done by the time the user presses Alt+Z
+    runEventLoop(500); // the download is done by the time the user presses Alt+Z
 
     const PassReport report = runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
@@ -120,7 +120,7 @@ void ProductPagesTest::keptCopyGetsOld()
     openWindow(300ms);
     openTrialPage();
     QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
-    QTest::qWait(400);
+    runEventLoop(400);
     servePage(productUrl, productPage(u"&nbsp;&#40644;&#23665;"_s)); // the product page has changed
     const PassReport report = runPass();
     QCOMPARE(report.download->origin, ProductPages::Origin::New);
@@ -149,7 +149,7 @@ void ProductPagesTest::loginChangeDownloadsAfresh()
     QUILLORY_TRY_COMPARE(requestsFor(productUrl), 1);
     QCOMPARE(runPass().download->origin, ProductPages::Origin::Early);
     evaluateInPage(*m_window->page(), u"document.cookie = 'login=alice; domain=.taobao.com; path=/'"_s);
-    QTest::qWait(200); // the store reports it a moment later
+    runEventLoop(200); // the store reports it a moment later
     QCOMPARE(runPass().download->origin, ProductPages::Origin::New);
     QCOMPARE(requestsFor(productUrl), 2);
 }
