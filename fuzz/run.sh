@@ -10,6 +10,7 @@
 #   FUZZ_RUNS      inputs per target (default 200000)
 #   FUZZ_SECONDS   seconds per target instead (the test command runs each target for a short while)
 #   FUZZ_MAX_LEN   longest input in bytes (default 4096)
+#   FUZZ_JOBS      targets built and run at once (default: the number of cores)
 #   FUZZ_OUT       build and work directory (default fuzz/out, ignored by git)
 #   CXX            the clang++ to use (default: clang++-14, else clang++)
 #
@@ -98,26 +99,43 @@ sources_for() {
     esac
 }
 
-status=0
-for target in "${targets[@]}"; do
+# Builds and runs one target; fails when it does not build or breaks an invariant.
+fuzz_one() {
+    local target=$1 binary work artifacts sources
     read -r -a sources <<<"$(sources_for "$target")"
     binary="$out/bin/fuzz_$target"
     log "building fuzz_$target"
-    "$cxx" "${cxxflags[@]}" "${qt_cflags[@]}" "$here/fuzz_$target.cpp" "${sources[@]}" "${qt_libs[@]}" -o "$binary"
+    "$cxx" "${cxxflags[@]}" "${qt_cflags[@]}" "$here/fuzz_$target.cpp" "${sources[@]}" "${qt_libs[@]}" \
+        -o "$binary" || return 1
 
     work="$out/corpus/$target"
     artifacts="$out/artifacts/$target/"
     mkdir -p "$work" "$artifacts"
     log "running fuzz_$target for $([[ -n $seconds ]] && echo "$seconds s" || echo "$runs inputs")"
     if ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$binary" $([[ -n $seconds ]] && echo "-max_total_time=$seconds" || echo "-runs=$runs") -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+        "$binary" "$([[ -n $seconds ]] && echo "-max_total_time=$seconds" || echo "-runs=$runs")" \
+        -max_len="$max_len" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
         -dict="$here/quillory.dict" -artifact_prefix="$artifacts" "$work" "$here/corpus/$target" \
         >"$out/$target.log" 2>&1; then
         log "fuzz_$target: $(grep -E '^(stat::number_of_executed_units|Done)' "$out/$target.log" | tail -n1)"
     else
-        status=1
         log "fuzz_$target FAILED; the log is $out/$target.log, the input under $artifacts"
         grep -E 'ERROR|invariant failed|runtime error|SUMMARY' "$out/$target.log" | head -n 20 >&2 || true
+        return 1
     fi
+}
+
+# Two targets at a time (FUZZ_JOBS): each build and each run uses one core.
+jobs_at_once=${FUZZ_JOBS:-$(nproc)}
+status=0
+for target in "${targets[@]}"; do
+    while [[ $(jobs -rp | wc -l) -ge $jobs_at_once ]]; do
+        wait -n || status=1
+    done
+    fuzz_one "$target" &
 done
+while [[ $(jobs -rp | wc -l) -gt 0 ]]; do
+    wait -n || status=1
+done
+wait || status=1
 exit $status

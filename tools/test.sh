@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything (tests and benchmark included) and runs every test through CTest, with the checks a
 # reviewer would make: warnings are errors, the tree is formatted, and every fuzz target holds for a
-# short run over its seeds.
+# short run over its seeds (FUZZ_SECONDS each, two at a time).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 # openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format.
+# (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
 tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format
 
 echo "== format (.clang-format)"
@@ -24,5 +25,5 @@ cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure
 
-echo "== fuzz targets, ${FUZZ_SECONDS:=10} s each over their seeds"
+echo "== fuzz targets, ${FUZZ_SECONDS:=8} s each over their seeds"
 FUZZ_SECONDS=$FUZZ_SECONDS fuzz/run.sh
