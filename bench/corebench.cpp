@@ -198,7 +198,7 @@ void benchSession(BenchTable &table)
         QNetworkCookie cookie(QByteArray("c") + QByteArray::number(i), QByteArray(40, 'v'));
         cookie.setDomain(i % 3 == 0 ? QStringLiteral("127.0.0.1") : QStringLiteral(".example.org"));
         cookie.setPath(QStringLiteral("/"));
-        jar.storeCookie(cookie);
+        jar.insertCookie(cookie);
     }
     const PageDownloader bare;
     const PageDownloader session(DownloadLimits(), BrowserSession{QByteArray(120, 'U'), &jar});

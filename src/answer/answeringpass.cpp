@@ -63,12 +63,7 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
     }
     m_report.attribute = question.answerText;
     if (m_report.answerLink.isEmpty()) {
-        // Nothing to download: the lookup of an empty page, at once.
-        QString answer = question.answerText;
-        AnswerSource source;
-        lookUpAttribute(QString(), answer, &source);
-        m_report.source = source;
-        deliver(answer, page.documentToken);
+        answerFromProductPage(QString(), question.answerText, page.documentToken); // nothing to download
         return;
     }
     lookUp(question.answerText, page.documentToken);
@@ -77,37 +72,39 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
 // The download may take up to the downloader's limits; the window keeps running meanwhile.
 void AnsweringPass::lookUp(const QString &attribute, const QString &documentToken)
 {
-    m_report.timings.pageAsked = timeMarkNs();
-    m_productPages.get(documentToken, productRequest(m_report.answerLink), this,
-                       [this, attribute, documentToken](const ProductPages::Page &page) {
-                           const qint64 started = m_report.timings.started;
-                           m_report.timings.pageReady = timeMarkNs();
-                           m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
-                           m_report.timings.downloaded =
-                               page.result.decodedNs > started ? page.result.decodedNs : 0;
-                           PassReport::Download download =
-                               downloadReport(page.result, page.bodyBytes, page.askedNs);
-                           download.origin = page.origin;
-                           m_report.download = download;
-                           if (page.origin != ProductPages::Origin::Kept)
-                               m_lastDownloadMs = download.elapsedMs;
-                           // The product page is the lookup's page only when it downloaded whole: anything
-                           // else is an empty page, which gives the no-table text.
-                           QString answer = attribute;
-                           AnswerSource source;
-                           lookUpAttribute(page.result.ok() ? page.result.text : QString(), answer, &source);
-                           m_report.source = source;
-                           m_report.timings.lookedUp = timeMarkNs();
-                           deliver(answer, documentToken);
-                       });
+    m_productPages.get(
+        documentToken, productRequest(m_report.answerLink, m_report.pageUrl), this,
+        [this, attribute, documentToken](const ProductPages::Page &page) {
+            const qint64 started = m_report.timings.started;
+            m_report.timings.pageReady = timeMarkNs();
+            m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
+            m_report.timings.downloaded = page.result.decodedNs > started ? page.result.decodedNs : 0;
+            PassReport::Download download = downloadReport(page.result, page.bodyBytes, page.askedNs);
+            download.origin = page.origin;
+            m_report.download = download;
+            // The product page is the lookup's page only when it downloaded whole: anything
+            // else is an empty page, which gives the no-table text.
+            answerFromProductPage(page.result.ok() ? page.result.text : QString(), attribute, documentToken);
+        });
 }
 
-DownloadRequest AnsweringPass::productRequest(const QString &answerLink) const
+void AnsweringPass::answerFromProductPage(const QString &pageText, const QString &attribute,
+                                          const QString &documentToken)
+{
+    QString answer = attribute;
+    AnswerSource source;
+    lookUpAttribute(pageText, answer, &source);
+    m_report.source = source;
+    m_report.timings.lookedUp = timeMarkNs();
+    deliver(answer, documentToken);
+}
+
+DownloadRequest AnsweringPass::productRequest(const QString &answerLink, const QString &trialPageUrl)
 {
     DownloadRequest request;
     request.url = QUrl(answerLink);
     // A page from the internet may not send the download into this machine or the user's network.
-    request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(m_pane.currentUrl()));
+    request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(trialPageUrl));
     return request;
 }
 
@@ -123,7 +120,7 @@ void AnsweringPass::pageLoaded()
     m_pane.readPage(read, this, [this, url](const PageSnapshot &page) {
         const QString link = answerPageLink(page.links);
         if (page.holdsRequiredText.value_or(false) && !link.isEmpty() && m_pane.currentUrl() == url)
-            m_productPages.prepare(page.documentToken, productRequest(link));
+            m_productPages.prepare(page.documentToken, productRequest(link, url));
     });
 }
 

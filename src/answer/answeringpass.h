@@ -38,9 +38,6 @@ public:
     // occurrence of every marker the whole text holds, so the default reads only that.
     void setElementScope(ElementScope scope) { m_scope = scope; }
 
-    // How long the product page took to download in the last pass that made one (0 when none).
-    qint64 lastDownloadMs() const { return m_lastDownloadMs; }
-
 Q_SIGNALS:
     void started();
     void answerReady(const QString &answer);
@@ -54,17 +51,18 @@ private:
     void run();
     void answerFromPage(const PageSnapshot &page, const QString &documentText);
     void lookUp(const QString &attribute, const QString &documentToken);
+    void answerFromProductPage(const QString &pageText, const QString &attribute,
+                               const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
     void report(PassReport report);
     void finish();
-    DownloadRequest productRequest(const QString &answerLink) const;
+    static DownloadRequest productRequest(const QString &answerLink, const QString &trialPageUrl);
 
     BrowserPane &m_pane;
     ProductPages &m_productPages;
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;
-    qint64 m_lastDownloadMs = 0;
     PassReport m_report; // of the pass under way
 };
 

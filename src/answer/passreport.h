@@ -26,7 +26,6 @@ struct PassTimings
     qint64 snapshotMade = 0;    // ... and was made into a snapshot
     qint64 textReady = 0;       // the element names were put right: the document text
     qint64 questionCut = 0;     // the question attribute was cut
-    qint64 pageAsked = 0;       // the product page was asked for (handed to the worker)
     qint64 downloadStarted = 0; // the worker started on it
     qint64 downloaded = 0;      // the worker had the page, decoded
     qint64 pageReady = 0;       // the page was back on the window's thread

@@ -81,16 +81,6 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
     return snapshot;
 }
 
-} // namespace
-
-void allowEngineAsRoot()
-{
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-}
-
-namespace {
-
 const QString pageScriptName = u"quillory-page"_s;
 
 // The page script goes into every document of the profile before the page's own scripts run.
@@ -124,6 +114,12 @@ QString siteOf(const QUrl &url)
 }
 
 } // namespace
+
+void allowEngineAsRoot()
+{
+    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+}
 
 BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEnginePage(profile, parent)
 {

@@ -12,19 +12,19 @@ CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, QStri
     : QObject(parent), m_jar(jar), m_cookieFile(std::move(cookieFile))
 {
     for (const QNetworkCookie &cookie : loadCookies(m_cookieFile))
-        m_jar.storeCookie(cookie);
+        m_jar.insertCookie(cookie);
 
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(500);
     connect(&m_saveTimer, &QTimer::timeout, this, &CookieSync::save);
 
     connect(&store, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
-        m_jar.storeCookie(cookie);
+        m_jar.insertCookie(cookie);
         if (!cookie.isSessionCookie())
             scheduleSave();
     });
     connect(&store, &QWebEngineCookieStore::cookieRemoved, this, [this](const QNetworkCookie &cookie) {
-        m_jar.removeCookie(cookie);
+        m_jar.deleteCookie(cookie);
         if (!cookie.isSessionCookie())
             scheduleSave();
     });

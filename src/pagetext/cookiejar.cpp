@@ -9,27 +9,12 @@ namespace Quillory {
 
 SharedCookieJar::SharedCookieJar(QObject *parent) : QNetworkCookieJar(parent) {}
 
-void SharedCookieJar::storeCookie(const QNetworkCookie &cookie)
-{
-    insertCookie(cookie);
-}
-
-void SharedCookieJar::removeCookie(const QNetworkCookie &cookie)
-{
-    deleteCookie(cookie);
-}
-
-QList<QNetworkCookie> SharedCookieJar::cookies() const
-{
-    QMutexLocker lock(&m_mutex);
-    return allCookies();
-}
-
 QList<QNetworkCookie> SharedCookieJar::persistentCookies() const
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     QList<QNetworkCookie> persistent;
-    for (const QNetworkCookie &cookie : cookies()) {
+    QMutexLocker lock(&m_mutex);
+    for (const QNetworkCookie &cookie : allCookies()) {
         if (!cookie.isSessionCookie() && cookie.expirationDate() > now)
             persistent.append(cookie);
     }

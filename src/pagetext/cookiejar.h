@@ -13,9 +13,10 @@ namespace Quillory {
 // takes one lock. The ordinary cookie rules apply when a request picks its cookies: domain (a cookie
 // without a Domain attribute goes back to its own host only), path, Secure only over https, expiry.
 //
-// Two ways in: `storeCookie`/`removeCookie` mirror the pane's store; cookies that a server sets in a
-// download's reply come in through the network manager (`setCookiesFromUrl`) and are announced with
-// `cookiesReceived`, so that the pane's store can take them too.
+// Two ways in: `insertCookie`/`deleteCookie` mirror the pane's store (its cookies come with their domain
+// in final form); cookies that a server sets in a download's reply come in through the network manager
+// (`setCookiesFromUrl`) and are announced with `cookiesReceived`, so that the pane's store can take them
+// too.
 class SharedCookieJar final : public QNetworkCookieJar
 {
     Q_OBJECT
@@ -23,10 +24,6 @@ class SharedCookieJar final : public QNetworkCookieJar
 public:
     explicit SharedCookieJar(QObject *parent = nullptr);
 
-    // A cookie of the pane's store, as the store reports it (its domain already in final form).
-    void storeCookie(const QNetworkCookie &cookie);
-    void removeCookie(const QNetworkCookie &cookie);
-    QList<QNetworkCookie> cookies() const;
     // The cookies that outlive the window: those with an expiry date still to come.
     QList<QNetworkCookie> persistentCookies() const;
 

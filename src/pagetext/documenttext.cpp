@@ -55,8 +55,20 @@ std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineM
 // which the window's thread would otherwise be held up for.
 constexpr qsizetype kMarkupForThePool = 256 * 1024;
 
-void readDocumentTextWith(BrowserPane &pane, PageReadRequest request, QObject *context,
-                          std::function<void(const PageSnapshot &, const QString &)> done)
+void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
+                       std::function<void(const QString &)> done)
+{
+    PageReadRequest request;
+    request.part = part;
+    request.scope = ElementScope::AllElements;
+    readDocumentText(Browser, request, context,
+                     [done = std::move(done)](const PageSnapshot &, const QString &text) { done(text); });
+}
+
+} // namespace
+
+void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
+                      std::function<void(const PageSnapshot &, const QString &)> done)
 {
     pane.readPage(
         request, context, [&pane, request, context, done = std::move(done)](const PageSnapshot &page) {
@@ -67,7 +79,7 @@ void readDocumentTextWith(BrowserPane &pane, PageReadRequest request, QObject *c
                 }
                 PageReadRequest exact = request;
                 exact.exact = true;
-                readDocumentTextWith(pane, exact, context, done);
+                readDocumentText(pane, exact, context, done);
             };
             if (!page.engineMarkup || page.engineMarkup->markup.size() < kMarkupForThePool) {
                 finish(documentText(page));
@@ -87,18 +99,6 @@ void readDocumentTextWith(BrowserPane &pane, PageReadRequest request, QObject *c
         });
 }
 
-void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
-                       std::function<void(const QString &)> done)
-{
-    PageReadRequest request;
-    request.part = part;
-    request.scope = ElementScope::AllElements;
-    readDocumentText(Browser, request, context,
-                     [done = std::move(done)](const PageSnapshot &, const QString &text) { done(text); });
-}
-
-} // namespace
-
 std::optional<QString> documentText(const PageSnapshot &page)
 {
     if (!page.hasDocument)
@@ -110,12 +110,6 @@ std::optional<QString> documentText(const PageSnapshot &page)
     if (!parts)
         return std::nullopt;
     return joinDocumentParts(*parts);
-}
-
-void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
-                      std::function<void(const PageSnapshot &, const QString &)> done)
-{
-    readDocumentTextWith(pane, request, context, std::move(done));
 }
 
 void getWebHtml(BrowserPane &Browser, QObject *context, std::function<void(const QString &)> done)

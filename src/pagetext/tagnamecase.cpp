@@ -1,5 +1,7 @@
 #include "tagnamecase.h"
 
+#include <algorithm>
+#include <span>
 #include <vector>
 
 using namespace Qt::StringLiterals;
@@ -15,15 +17,6 @@ constexpr QStringView kVoidElements[] = {u"AREA",  u"BASE",  u"BASEFONT", u"BGSO
                                          u"LINK",  u"META",  u"PARAM",    u"SOURCE",  u"TRACK", u"WBR"};
 constexpr QStringView kRawTextElements[] = {u"STYLE",   u"SCRIPT",   u"XMP",       u"IFRAME",
                                             u"NOEMBED", u"NOFRAMES", u"PLAINTEXT", u"NOSCRIPT"};
-
-template <std::size_t N> bool isOneOf(QStringView tagName, const QStringView (&names)[N])
-{
-    for (QStringView name : names) {
-        if (tagName == name)
-            return true;
-    }
-    return false;
-}
 
 bool endsName(QChar c)
 {
@@ -132,19 +125,14 @@ private:
             written[i] = asciiUpper(written[i]);
     }
 
-    // The tagName of `element` in upper case when it is an HTML element: what tells void and raw-text
-    // elements apart. Without given names every element is one.
-    bool isElement(qsizetype element, QStringView name, bool raw) const
+    // Void and raw-text elements, told apart by the tagName (upper case for an HTML element); without
+    // given names every element is an HTML one and its name in the markup tells it, in any case.
+    bool isOneOfElements(qsizetype element, QStringView name, std::span<const QStringView> kinds) const
     {
         if (m_given)
-            return raw ? isOneOf((*m_given)[element], kRawTextElements)
-                       : isOneOf((*m_given)[element], kVoidElements);
-        const auto matches = [name](QStringView candidate) {
-            return equalsIgnoringAsciiCase(name, candidate);
-        };
-        if (raw)
-            return std::any_of(std::begin(kRawTextElements), std::end(kRawTextElements), matches);
-        return std::any_of(std::begin(kVoidElements), std::end(kVoidElements), matches);
+            return std::find(kinds.begin(), kinds.end(), QStringView((*m_given)[element])) != kinds.end();
+        return std::any_of(kinds.begin(), kinds.end(),
+                           [name](QStringView kind) { return equalsIgnoringAsciiCase(name, kind); });
     }
 
     bool startTag()
@@ -172,10 +160,10 @@ private:
         copyUpTo(end + 1);
         if (m_withInnerRanges)
             m_out.innerRanges[element] = {m_out.markup.size(), m_out.markup.size()};
-        if (isElement(element, name, false))
+        if (isOneOfElements(element, name, kVoidElements))
             return true; // void: no content, no end tag
         m_open.push_back({element, name});
-        if (!isElement(element, name, true))
+        if (!isOneOfElements(element, name, kRawTextElements))
             return true;
         // Raw text runs to the element's own end tag.
         const QString closing = u"</"_s + name;

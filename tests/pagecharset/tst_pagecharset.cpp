@@ -19,10 +19,6 @@ QString fromGb18030(const QByteArray &bytes)
     return decoder.decode(bytes);
 }
 
-// Characters that GB2312 lacks and GBK has, so that a strict EUC-CN decoder would garble them.
-const QString gbkOnly = QStringLiteral("喆镕堃");
-const QString chinese = QStringLiteral("品牌:长春") + gbkOnly;
-
 } // namespace
 
 class tst_PageCharset : public QObject

@@ -127,4 +127,9 @@ quint16 closedPort();
 // The text in the shopping site's encoding (GBK, written through its superset GB18030), for page bodies.
 QByteArray gbk(const QString &text);
 
+// Characters that GB2312 lacks and GBK has, so that a strict EUC-CN decoder would garble them, and a
+// product page's attribute text with them.
+inline const QString gbkOnly = QStringLiteral("喆镕堃");
+inline const QString chinese = QStringLiteral("品牌:长春") + gbkOnly;
+
 } // namespace Quillory::Testing
