@@ -94,7 +94,7 @@ sources_for() {
         lookup) echo "$s/pagetext/textrules.cpp $s/pagetext/zhuanzi.cpp $s/answer/attributelookup.cpp" ;;
         cutquestion) echo "$s/pagetext/textrules.cpp $s/answer/passrules.cpp" ;;
         pagecharset) echo "$s/pagetext/pagecharset.cpp" ;;
-        documenttext) echo "$s/pagetext/textrules.cpp $s/pagetext/tagnamecase.cpp $s/pagetext/documenttext.cpp $s/answer/passrules.cpp" ;;
+        documenttext) echo "$s/pagetext/textrules.cpp $s/pagetext/documenttext.cpp $s/answer/passrules.cpp" ;;
         *) log "unknown target: $1 (known: ${all_targets[*]})"; exit 2 ;;
     esac
 }

@@ -12,7 +12,7 @@
 namespace Quillory {
 
 AnsweringPass::AnsweringPass(BrowserPane &pane, ProductPages &productPages, QObject *parent)
-    : QObject(parent), m_pane(pane), m_productPages(productPages)
+    : QObject(parent), m_pane(pane), m_productPages(productPages), m_questionAhead(pane)
 {}
 
 void AnsweringPass::request()
@@ -41,7 +41,8 @@ void AnsweringPass::run()
     read.part = ElementPart::InnerHtml;
     read.scope = m_scope;
     read.withLinks = true;
-    read.requiredText = TrialSite::questionMarker; // without it the answer is fixed: no text to move
+    if (m_scope == ElementScope::RootOnly)
+        read.kept = m_questionAhead.keptRead();
     readDocumentText(m_pane, read, this, [this](const PageSnapshot &page, const QString &documentText) {
         answerFromPage(page, documentText);
     });
@@ -54,7 +55,10 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
     m_report.timings.snapshotMade = page.madeNs;
     m_report.timings.textReady = timeMarkNs();
     m_report.answerLink = answerPageLink(page.links);
-    const QuestionCut question = cutQuestion(documentText);
+    m_report.pageRead = pageReadOf(page);
+    const QuestionCut question = page.kept ? m_questionAhead.keptCut() : cutQuestion(documentText);
+    if (!page.kept)
+        m_questionAhead.keep(page, question);
     m_report.timings.questionCut = timeMarkNs();
     m_report.question = question.needsLookup;
     if (!question.needsLookup) {
@@ -113,6 +117,7 @@ void AnsweringPass::pageLoaded()
     const QString url = m_pane.currentUrl();
     if (!isTrialItemPage(url))
         return;
+    m_questionAhead.pageLoaded();
     // The links, and whether there is a question at all: without one no page is downloaded.
     PageReadRequest read;
     read.withLinks = true;
@@ -126,6 +131,7 @@ void AnsweringPass::pageLoaded()
 
 void AnsweringPass::pageLeft()
 {
+    m_questionAhead.pageLeft();
     m_productPages.leave();
 }
 

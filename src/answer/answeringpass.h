@@ -3,6 +3,7 @@
 #include "pagetext/browserpane.h"
 #include "passreport.h"
 #include "productpages.h"
+#include "questionahead.h"
 
 #include <QObject>
 #include <QString>
@@ -34,6 +35,9 @@ public:
     // The pane is leaving the page it showed.
     void pageLeft();
 
+    // The question cut ahead of the key on the page shown.
+    QuestionAhead &questionAhead() { return m_questionAhead; }
+
     // Which elements the document text is built from. The root element's part holds the first
     // occurrence of every marker the whole text holds, so the default reads only that.
     void setElementScope(ElementScope scope) { m_scope = scope; }
@@ -60,6 +64,7 @@ private:
 
     BrowserPane &m_pane;
     ProductPages &m_productPages;
+    QuestionAhead m_questionAhead;
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;

@@ -110,6 +110,23 @@ QString describeSource(AnswerSource source)
     return {};
 }
 
+QString describePageRead(PageRead read)
+{
+    switch (read) {
+    case PageRead::Kept:
+        return u"question cut ahead, page unchanged since"_s;
+    case PageRead::Walk:
+        return u"page read by the script's serializer, checked against the engine's"_s;
+    case PageRead::Pieces:
+        return u"page read piece by piece from the engine"_s;
+    case PageRead::PiecesUnchecked:
+        return u"page read piece by piece from the engine, which the engine's own markup did not match"_s;
+    case PageRead::Parts:
+        return u"page read element by element"_s;
+    }
+    return {};
+}
+
 QString describeField(FieldWrite field)
 {
     switch (field) {
@@ -129,6 +146,17 @@ QString describeField(FieldWrite field)
 
 } // namespace
 
+PageRead pageReadOf(const PageSnapshot &page)
+{
+    if (page.kept)
+        return PageRead::Kept;
+    if (!page.markup)
+        return PageRead::Parts;
+    if (page.markup->route == MarkupRoute::Walk)
+        return PageRead::Walk;
+    return page.markup->checked ? PageRead::Pieces : PageRead::PiecesUnchecked;
+}
+
 PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 askedNs)
 {
     PassReport::Download download;
@@ -147,6 +175,8 @@ QString describePass(const PassReport &report)
     QString line = u"pass on "_s + quoted(report.pageUrl);
     if (!report.trialItemPage)
         return line + u": not a trial item page, nothing done"_s;
+    if (report.pageRead)
+        line += u" ("_s + describePageRead(*report.pageRead) + u')';
     if (!report.question) {
         line += u": no question on the page (no \""_s + TrialSite::questionMarker + u"\"), no download"_s;
     } else {

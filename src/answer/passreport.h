@@ -33,6 +33,19 @@ struct PassTimings
     qint64 fieldWritten = 0;    // the page reported the answer field written
 };
 
+// How a pass came by the page's question.
+enum class PageRead
+{
+    Kept,            // the cut made ahead of the key, the page's read still kept
+    Walk,            // a fresh read, written by the page script's serializer and checked
+    Pieces,          // a fresh read, every piece but the names written by the engine
+    PiecesUnchecked, // as Pieces, but even that differed from the engine's own markup
+    Parts,           // a fresh read of every element's part
+};
+
+// The read a snapshot holds.
+PageRead pageReadOf(const PageSnapshot &page);
+
 struct PassReport
 {
     struct Download
@@ -48,6 +61,7 @@ struct PassReport
 
     QString pageUrl;
     bool trialItemPage = false;
+    std::optional<PageRead> pageRead;
     bool question = false; // false on a trial item page: the fixed report answer, no lookup
     QString attribute;     // as cut from the question
     QString answerLink;

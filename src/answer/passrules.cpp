@@ -33,11 +33,23 @@ QString answerPageLink(const std::optional<QList<PageLink>> &links)
 QuestionCut cutQuestion(const QString &documentText)
 {
     const QStringView document(documentText);
+    QuestionCut cut;
+    auto decided = [&](qsizetype position, qsizetype length) { // a 1-based position in `document`
+        cut.decidingStretches.append({position - 1, position - 1 + length});
+    };
+    auto decidedBy = [&](QStringView within, qsizetype position, QStringView marker) {
+        if (position != 0)
+            decided(within.data() - document.data() + position, marker.size());
+    };
 
     // A page without the question marker has no attribute question: the fixed answer, no lookup.
     const qsizetype questionStart = positionOf(document, TrialSite::questionMarker);
-    if (questionStart == 0)
-        return QuestionCut{false, TrialSite::reportAnswer};
+    if (questionStart == 0) {
+        cut.answerText = TrialSite::reportAnswer;
+        return cut;
+    }
+    cut.needsLookup = true;
+    decided(questionStart, TrialSite::questionMarker.size());
 
     // The one answer text, as a view into the document until the end: a failed cut keeps what the
     // step before it left there.
@@ -45,18 +57,39 @@ QuestionCut cutQuestion(const QString &documentText)
 
     // The question section: "属性描述" up to just before the first "找答案" of the whole document text.
     const qsizetype linkTextPos = positionOf(document, TrialSite::answerLinkText);
+    decidedBy(document, linkTextPos, TrialSite::answerLinkText);
     if (const auto section = midView(document, questionStart, linkTextPos - questionStart))
         answerText = *section;
 
     // The attribute: between the first "<EM>" and the first "</EM>" of the section, both searched from its
     // start.
-    const qsizetype attributeStart =
-        positionOf(answerText, TrialSite::attributeStartMarker) + TrialSite::attributeStartMarker.size();
+    const qsizetype startMarkerPos = positionOf(answerText, TrialSite::attributeStartMarker);
     const qsizetype attributeEnd = positionOf(answerText, TrialSite::attributeEndMarker);
+    decidedBy(answerText, startMarkerPos, TrialSite::attributeStartMarker);
+    decidedBy(answerText, attributeEnd, TrialSite::attributeEndMarker);
+    const qsizetype attributeStart = startMarkerPos + TrialSite::attributeStartMarker.size();
     if (const auto attribute = midView(answerText, attributeStart, attributeEnd - attributeStart))
         answerText = *attribute;
 
-    return QuestionCut{true, answerText.toString()};
+    if (answerText.data() != nullptr) {
+        const qsizetype begin = answerText.data() - document.data();
+        cut.decidingStretches.append({begin, begin + answerText.size()});
+    }
+    cut.answerText = answerText.toString();
+    return cut;
+}
+
+QString questionMarkerCharacters()
+{
+    QString characters;
+    for (const QString &marker : {TrialSite::questionMarker, TrialSite::answerLinkText,
+                                  TrialSite::attributeStartMarker, TrialSite::attributeEndMarker}) {
+        for (const QChar c : marker) {
+            if (!characters.contains(c))
+                characters.append(c);
+        }
+    }
+    return characters;
 }
 
 } // namespace Quillory

@@ -21,10 +21,18 @@ struct QuestionCut
 {
     bool needsLookup = false; // false: `answerText` is already the answer ("试用报告")
     QString answerText;       // the question attribute, or what a failed cut left in it
+    // The [begin, end) stretches of the document text that decided the cut: each marker occurrence it
+    // found and the text it took the answer from. Changes elsewhere that put in none of
+    // `questionMarkerCharacters()` (and do not join two neighbours) give the same cut: they can neither
+    // make a marker appear earlier nor move or alter what was taken.
+    QList<std::pair<qsizetype, qsizetype>> decidingStretches;
 };
 
 // Cuts the question section ("属性描述" up to the first "找答案") out of the document text and the
 // attribute (between "<EM>" and "</EM>") out of that section.
 QuestionCut cutQuestion(const QString &documentText);
+
+// Every character of the markers the cut looks for.
+QString questionMarkerCharacters();
 
 } // namespace Quillory

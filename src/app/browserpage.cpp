@@ -12,6 +12,7 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
+#include <cstring>
 #include <memory>
 
 #include <unistd.h>
@@ -29,12 +30,22 @@ std::optional<QString> optionalText(const QVariant &value)
     return std::nullopt;
 }
 
+// A text the page script sent as its UTF-16 code units (an ArrayBuffer), every unit as it was.
+std::optional<QString> unitsText(const QVariant &value)
+{
+    if (value.typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    const QByteArray bytes = value.toByteArray();
+    return QString(reinterpret_cast<const QChar *>(bytes.constData()),
+                   bytes.size() / qsizetype(sizeof(QChar)));
+}
+
 QList<std::optional<QString>> partsFrom(const QVariantList &parts)
 {
     QList<std::optional<QString>> elementParts;
     elementParts.reserve(parts.size());
     for (const QVariant &part : parts)
-        elementParts.append(optionalText(part));
+        elementParts.append(unitsText(part));
     return elementParts;
 }
 
@@ -44,9 +55,37 @@ QList<PageLink> linksFrom(const QVariantList &links)
     pageLinks.reserve(links.size());
     for (const QVariant &link : links) {
         const QVariantList pair = link.toList();
-        pageLinks.append({optionalText(pair.value(0)), optionalText(pair.value(1))});
+        pageLinks.append({unitsText(pair.value(0)), optionalText(pair.value(1))});
     }
     return pageLinks;
+}
+
+QList<std::pair<qint32, qint32>> rangesFrom(const QByteArray &bytes)
+{
+    QList<std::pair<qint32, qint32>> ranges;
+    const qsizetype count = bytes.size() / qsizetype(2 * sizeof(qint32));
+    ranges.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
+        qint32 pair[2];
+        std::memcpy(pair, bytes.constData() + i * qsizetype(sizeof(pair)), sizeof(pair));
+        ranges.append({pair[0], pair[1]});
+    }
+    return ranges;
+}
+
+DocumentMarkup markupFrom(const QVariantMap &map)
+{
+    DocumentMarkup markup;
+    markup.rootMarkup = unitsText(map.value(u"markup"_s)).value_or(QString());
+    markup.route = map.value(u"route"_s).toString() == u"pieces"_s ? MarkupRoute::Pieces : MarkupRoute::Walk;
+    markup.checked = map.value(u"checked"_s).toBool();
+    markup.generation = map.value(u"generation"_s).toULongLong();
+    if (map.contains(u"ranges"_s)) {
+        markup.ranges = rangesFrom(map.value(u"ranges"_s).toByteArray());
+        for (const QVariant &part : map.value(u"hiddenParts"_s).toList())
+            markup.hiddenParts.append(unitsText(part).value_or(QString()));
+    }
+    return markup;
 }
 
 PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
@@ -58,19 +97,13 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
     if (!snapshot.hasDocument)
         return snapshot;
     snapshot.documentToken = map.value(u"token"_s).toString();
-    if (map.contains(u"markup"_s)) {
-        EngineMarkup engine;
-        engine.markup = map.value(u"markup"_s).toString();
-        if (map.contains(u"elementCount"_s)) {
-            engine.htmlElementCount = map.value(u"elementCount"_s).toLongLong();
-        } else {
-            const QString tagNames = map.value(u"tagNames"_s).toString();
-            engine.tagNames = tagNames.isEmpty() ? QStringList() : tagNames.split(u' ');
-        }
-        snapshot.engineMarkup = std::move(engine);
-    } else {
+    snapshot.kept = map.value(u"kept"_s).toBool();
+    if (map.contains(u"markup"_s))
+        snapshot.markup = markupFrom(map);
+    else if (map.contains(u"parts"_s))
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
-    }
+    snapshot.keptGeneration = map.value(u"keptGeneration"_s).toULongLong();
+    snapshot.quietMs = qint64(map.value(u"quietMs"_s).toDouble());
     snapshot.scriptNs = qint64(map.value(u"scriptMs"_s).toDouble() * 1e6);
     const QVariant holds = map.value(u"holdsRequiredText"_s);
     if (holds.typeId() == QMetaType::Bool)
@@ -220,13 +253,8 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
         QTimer::singleShot(0, context, [done = std::move(done)] { done(PageSnapshot()); });
         return;
     }
-    QString part;
-    if (request.part)
-        part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
-    const bool exact = request.exact || !m_engineMarkupAllowed;
-    runPageCall(PageScripts::readPage(part, request.scope == ElementScope::RootOnly, exact, request.withLinks,
-                                      request.requiredText),
-                context, [scope = request.scope, done = std::move(done)](const QVariant &result) {
+    runPageCall(PageScripts::readPage(request, m_piecesOnly), context,
+                [scope = request.scope, done = std::move(done)](const QVariant &result) {
                     const qint64 answered = timeMarkNs();
                     PageSnapshot snapshot = snapshotFrom(result, scope);
                     snapshot.answeredNs = answered;
@@ -250,6 +278,12 @@ void BrowserPage::writeField(const QString &documentToken, const QString &fieldN
                     else
                         done(FieldWrite::NoAnswer);
                 });
+}
+
+void BrowserPage::keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done)
+{
+    runPageCall(PageScripts::keepRead(keep), context,
+                [done = std::move(done)](const QVariant &result) { done(result.toBool()); });
 }
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)

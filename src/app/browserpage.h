@@ -44,9 +44,11 @@ public:
     void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
                     QObject *context, std::function<void(FieldWrite)> done) override;
 
-    // Markup is read through the engine's own serialization where it can be (the default), else by
-    // the exact walk of our own, as if every read asked for it. Tests compare the two.
-    void setEngineMarkupAllowed(bool allowed) { m_engineMarkupAllowed = allowed; }
+    void keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done) override;
+
+    // Markup with every piece but the names serialized by the engine, never by the page script's own
+    // serializer, as if the two had disagreed. Tests compare the two ways.
+    void setPiecesOnly(bool piecesOnly) { m_piecesOnly = piecesOnly; }
 
     // The link target of the focused element of the top-level document, "" when it has none.
     void readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done);
@@ -74,7 +76,7 @@ private:
     void runPageCall(const QString &call, QObject *context, std::function<void(const QVariant &)> done);
     void runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done);
 
-    bool m_engineMarkupAllowed = true;
+    bool m_piecesOnly = false;
 
     // Dialogs: the one that is up, how many the page's site has shown, whether the user stopped them.
     QPointer<PageDialog> m_dialog;

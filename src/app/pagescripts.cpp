@@ -56,10 +56,32 @@ QString stringLiteral(const QString &text)
     return literal;
 }
 
-QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &requiredText)
+QString readPage(const PageReadRequest &request, bool piecesOnly)
 {
-    return call("read"_L1, {stringLiteral(part), boolean(rootOnly), boolean(exact), boolean(withLinks),
-                            stringLiteral(requiredText)});
+    QString part;
+    if (request.part)
+        part = *request.part == ElementPart::InnerHtml ? u"html"_s : u"text"_s;
+    QString kept = u"null"_s;
+    if (request.kept) {
+        kept = u"{token: "_s + stringLiteral(request.kept->documentToken) + u", generation: "_s +
+               QString::number(request.kept->generation) + u'}';
+    }
+    const QString object = u"{part: "_s + stringLiteral(part) + u", rootOnly: "_s +
+                           boolean(request.scope == ElementScope::RootOnly) + u", links: "_s +
+                           boolean(request.withLinks) + u", kept: "_s + kept + u", requiredText: "_s +
+                           stringLiteral(request.requiredText) + u", piecesOnly: "_s + boolean(piecesOnly) +
+                           u'}';
+    return call("read"_L1, {object});
+}
+
+QString keepRead(const ReadToKeep &keep)
+{
+    QStringList stretches;
+    stretches.reserve(keep.decidingStretches.size() * 2);
+    for (const auto &[begin, end] : keep.decidingStretches)
+        stretches << QString::number(begin) << QString::number(end);
+    return call("keepRead"_L1, {stringLiteral(keep.read.documentToken), QString::number(keep.read.generation),
+                                u'[' + stretches.join(u',') + u']', stringLiteral(keep.markerCharacters)});
 }
 
 QString writeField(const QString &documentToken, const QString &fieldName, const QString &value)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "pagetext/browserpane.h"
+
 #include <QString>
 
 // The window's side of the page script (scripts/page.js): the script itself, installed once per
@@ -19,9 +21,12 @@ QString setup();
 // is written as a \uXXXX escape.
 QString stringLiteral(const QString &text);
 
-// {hasDocument, token, links} and either {parts} or {markup} with {tagNames} or {elementCount}: see
-// `read` in the page script. `part` is "html", "text", or "" for no parts.
-QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &requiredText);
+// One read of the document as `request` asks: see `read` in the page script. `piecesOnly`: the markup
+// with every piece but the names from the engine, never from the script's own serializer.
+QString readPage(const PageReadRequest &request, bool piecesOnly = false);
+
+// Asks the page to keep a read: true when it does (`keepRead` in the page script).
+QString keepRead(const ReadToKeep &keep);
 
 // Writes the answer field of the document that `documentToken` names: 'written', 'no-field' or
 // 'page-left'.

@@ -31,48 +31,80 @@ enum class ElementScope
     RootOnly,    // the root element alone: its part holds every marker the whole text holds
 };
 
+// A read of the markup that the page keeps for the window: the document it was made in, and which of
+// that document's reads it was.
+struct KeptRead
+{
+    QString documentToken;
+    quint64 generation = 0;
+};
+
 struct PageReadRequest
 {
     std::optional<ElementPart> part; // no part: the elements are not read
     ElementScope scope = ElementScope::AllElements;
     bool withLinks = false;
-    // Markup by our own walk of the document, element by element, rather than from the engine's own
-    // serialization (documenttext.h puts the latter right, and asks for this when it cannot).
-    bool exact = false;
-    // When the engine's markup of the document lacks this text, no part is read: the document text
-    // will lack it too. Empty: the parts are read whatever they hold. Without a part, the snapshot
-    // says whether the markup holds it.
+    // The page may answer "kept" instead of reading the markup again, when this is the read it keeps
+    // and nothing that could change the question's cut has changed in the document since.
+    std::optional<KeptRead> kept;
+    // Without a part: the snapshot says whether the engine's markup of the root holds this text.
     QString requiredText;
 };
 
-// The engine's own serialization of the root element's inner markup, which writes HTML element names
-// in lower case, with what it takes to put them right: the tagName of every element inside the root,
-// in document order, or, when the page has checked that every element is an HTML element and no text
-// can pass for a tag, only how many elements there are (each tagName is then its name in upper case).
-struct EngineMarkup
+// How the page wrote the markup between the element names (documenttext.h).
+enum class MarkupRoute
 {
-    QString markup;
-    QStringList tagNames;
-    std::optional<qsizetype> htmlElementCount;
+    Walk,   // the page script's own serializer, checked against the engine's
+    Pieces, // every piece but the names serialized by the engine itself
 };
 
-// What one read of the shown document returned, as the engine gave it.
+// The document's markup as read: the root element's inner markup with every element name as tagName
+// gives it, and, when asked for or when needed, where each element's part lies.
+struct DocumentMarkup
+{
+    QString rootMarkup;
+    // For each element in document order, root first: [begin, end) of its part in `rootMarkup`, or,
+    // for an element the root's markup does not hold (inside a void element, say), an index into
+    // `hiddenParts` as {-1 - index, 0}. Empty: no element's part lies outside the root's, and only the
+    // root's part was asked for.
+    QList<std::pair<qint32, qint32>> ranges;
+    QList<QString> hiddenParts;
+    MarkupRoute route = MarkupRoute::Walk;
+    bool checked = false;   // the markup with the engine's names equalled the engine's own
+    quint64 generation = 0; // which read of the document this was, for keeping it
+};
+
+// What one read of the shown document returned.
 struct PageSnapshot
 {
     bool hasDocument = false;
     ElementScope scope = ElementScope::AllElements;
-    // The elements' parts as read one by one (an empty optional: that element's part could not be
-    // read), or the engine's markup of the root element (documenttext.h).
+    // Each element's inner text as read (an empty optional: that element's part could not be read).
     QList<std::optional<QString>> elementParts;
-    std::optional<EngineMarkup> engineMarkup;
+    std::optional<DocumentMarkup> markup;
+    bool kept = false; // the page still keeps the read the request named: no markup was read
     std::optional<QList<PageLink>> links;  // empty optional: the link list could not be read
     QString documentToken;                 // names the document that was read, for writing back to it
     std::optional<bool> holdsRequiredText; // asked for without a part
+    // Asked for without a part: the generation of the read the page keeps (0: none), and how long the
+    // document has gone without a change that would drop a kept read.
+    quint64 keptGeneration = 0;
+    qint64 quietMs = 0;
     // How long the read took in the page; when the page's answer arrived, and when it had been made
     // into this snapshot (timemark.h).
     qint64 scriptNs = 0;
     qint64 answeredNs = 0;
     qint64 madeNs = 0;
+};
+
+// What the window tells the page about a read it has cut the question from: the [begin, end) stretches
+// of the root's markup that decided the cut, and the characters its markers are made of. The page keeps
+// the read while no change of the document can touch those stretches or put in those characters.
+struct ReadToKeep
+{
+    KeptRead read;
+    QList<std::pair<qsizetype, qsizetype>> decidingStretches;
+    QString markerCharacters;
 };
 
 // What became of writing the answer field.
@@ -101,6 +133,8 @@ public:
     // still shows the document that `documentToken` names. `done` gets what became of it.
     virtual void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
                             QObject *context, std::function<void(FieldWrite)> done) = 0;
+    // Asks the page to keep a read (see ReadToKeep); `done` gets whether it does.
+    virtual void keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done) = 0;
 };
 
 } // namespace Quillory

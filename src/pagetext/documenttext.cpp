@@ -1,7 +1,5 @@
 #include "documenttext.h"
 
-#include "tagnamecase.h"
-
 #include <QCoreApplication>
 #include <QPointer>
 #include <QThreadPool>
@@ -31,29 +29,36 @@ QString joinDocumentParts(const QList<std::optional<QString>> &parts)
 
 namespace {
 
-// The root element's part and, for every element, the parts of those inside it, from the engine's
-// markup with the element names put right; nothing when the two do not match.
-std::optional<QList<std::optional<QString>>> partsFromEngineMarkup(const EngineMarkup &engine,
-                                                                   ElementScope scope)
+// Every element's part, as the read placed it: a stretch of the root's markup, or a part of its own.
+QString joinMarkupParts(const DocumentMarkup &markup)
 {
-    const bool allElements = scope == ElementScope::AllElements;
-    std::optional<ElementMarkup> restored =
-        engine.htmlElementCount ? restoreTagNameCase(engine.markup, *engine.htmlElementCount, allElements)
-                                : restoreTagNameCase(engine.markup, engine.tagNames, allElements);
-    if (!restored)
-        return std::nullopt;
-    QList<std::optional<QString>> parts{restored->markup};
-    if (scope == ElementScope::AllElements) {
-        parts.reserve(1 + restored->innerRanges.size());
-        for (const auto &[begin, end] : restored->innerRanges)
-            parts.append(restored->markup.sliced(begin, end - begin));
+    const QStringView root(markup.rootMarkup);
+    auto partOf = [&](std::pair<qint32, qint32> range) -> QStringView {
+        const auto [begin, end] = range;
+        if (begin < 0) {
+            const qsizetype hidden = -1 - qsizetype(begin);
+            return hidden < markup.hiddenParts.size() ? QStringView(markup.hiddenParts[hidden])
+                                                      : QStringView();
+        }
+        if (end < begin || end > root.size())
+            return {};
+        return root.sliced(begin, end - begin);
+    };
+    qsizetype total = 0;
+    for (const auto &range : markup.ranges)
+        total += 1 + partOf(range).size();
+    QString text;
+    text.reserve(total);
+    for (const auto &range : markup.ranges) {
+        text.append(QChar(u'\r'));
+        text.append(partOf(range));
     }
-    return parts;
+    return text;
 }
 
-// Markup larger than this is put right on a thread of the pool: it takes milliseconds per megabyte,
-// which the window's thread would otherwise be held up for.
-constexpr qsizetype kMarkupForThePool = 256 * 1024;
+// Joining every element's part of a large page takes milliseconds per megabyte of the result, which the
+// window's thread would otherwise be held up for: such joins run on a thread of the pool.
+constexpr qsizetype kJoinForThePool = 256 * 1024;
 
 void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
                        std::function<void(const QString &)> done)
@@ -67,49 +72,38 @@ void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
 
 } // namespace
 
-void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
-                      std::function<void(const PageSnapshot &, const QString &)> done)
+QString documentText(const PageSnapshot &page)
 {
-    pane.readPage(
-        request, context, [&pane, request, context, done = std::move(done)](const PageSnapshot &page) {
-            auto finish = [&pane, request, context, done, page](const std::optional<QString> &text) {
-                if (text || request.exact) { // an exact read is always put together as read
-                    done(page, text.value_or(QString()));
-                    return;
-                }
-                PageReadRequest exact = request;
-                exact.exact = true;
-                readDocumentText(pane, exact, context, done);
-            };
-            if (!page.engineMarkup || page.engineMarkup->markup.size() < kMarkupForThePool) {
-                finish(documentText(page));
-                return;
-            }
-            QThreadPool::globalInstance()->start(
-                [page, guard = QPointer<QObject>(context), finish = std::move(finish)] {
-                    std::optional<QString> text = documentText(page);
-                    QMetaObject::invokeMethod(
-                        QCoreApplication::instance(),
-                        [guard, finish, text = std::move(text)] {
-                            if (guard)
-                                finish(text);
-                        },
-                        Qt::QueuedConnection);
-                });
-        });
+    if (!page.hasDocument || page.kept)
+        return QString();
+    if (!page.markup)
+        return joinDocumentParts(page.elementParts);
+    if (page.markup->ranges.isEmpty())
+        return QChar(u'\r') + page.markup->rootMarkup;
+    return joinMarkupParts(*page.markup);
 }
 
-std::optional<QString> documentText(const PageSnapshot &page)
+void readDocumentText(BrowserPane &pane, const PageReadRequest &request, QObject *context,
+                      std::function<void(const PageSnapshot &, const QString &)> done)
 {
-    if (!page.hasDocument)
-        return QString();
-    if (!page.engineMarkup)
-        return joinDocumentParts(page.elementParts);
-    const std::optional<QList<std::optional<QString>>> parts =
-        partsFromEngineMarkup(*page.engineMarkup, page.scope);
-    if (!parts)
-        return std::nullopt;
-    return joinDocumentParts(*parts);
+    pane.readPage(request, context, [context, done = std::move(done)](const PageSnapshot &page) {
+        const bool large = page.markup && !page.markup->ranges.isEmpty() &&
+                           page.markup->rootMarkup.size() >= kJoinForThePool;
+        if (!large) {
+            done(page, documentText(page));
+            return;
+        }
+        QThreadPool::globalInstance()->start([page, guard = QPointer<QObject>(context), done] {
+            QString text = documentText(page);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [guard, done, page, text = std::move(text)] {
+                    if (guard)
+                        done(page, text);
+                },
+                Qt::QueuedConnection);
+        });
+    });
 }
 
 void getWebHtml(BrowserPane &Browser, QObject *context, std::function<void(const QString &)> done)

@@ -15,15 +15,14 @@ namespace Quillory {
 // not be read adds nothing, not even its carriage return; an empty part adds the carriage return alone.
 QString joinDocumentParts(const QList<std::optional<QString>> &parts);
 
-// The document text of what one read returned; no document gives the empty text. Markup that the engine
-// serialized has its element names written back as tagName gives them ("<EM>" for an em element);
-// nothing when that markup and the names do not tell the same story (odd markup that a script built):
-// read the page again with `exact`.
-std::optional<QString> documentText(const PageSnapshot &page);
+// The document text of what one read returned: no document gives the empty text, and so does a read
+// the page answered with "kept" (the reader holds that text's outcome already). The markup's element
+// names are already as tagName gives them; a read of the root's part alone gives that part alone.
+QString documentText(const PageSnapshot &page);
 
-// Reads the page and gives the document text with the snapshot it came from, reading the page again the
-// exact way when its markup cannot be put right. `done` runs later, never once `context` is gone.
-void readDocumentText(BrowserPane &pane, PageReadRequest request, QObject *context,
+// Reads the page and gives the document text with the snapshot it came from. `done` runs later,
+// never once `context` is gone.
+void readDocumentText(BrowserPane &pane, const PageReadRequest &request, QObject *context,
                       std::function<void(const PageSnapshot &page, const QString &text)> done);
 
 // The shown document as one text, from each element's inner markup (getWebHtml) or inner text

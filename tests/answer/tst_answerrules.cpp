@@ -352,6 +352,7 @@ public:
     void writeField(const QString &, const QString &, const QString &, QObject *,
                     std::function<void(FieldWrite)>) override
     {}
+    void keepRead(const ReadToKeep &, QObject *, std::function<void(bool)>) override {}
 };
 
 } // namespace

@@ -2,7 +2,6 @@
 
 #include "pagetext/browserpane.h"
 #include "pagetext/documenttext.h"
-#include "pagetext/tagnamecase.h"
 #include "pagetext/textrules.h"
 #include "pagetext/textviews.h"
 #include "pagetext/zhuanzi.h"
@@ -72,6 +71,7 @@ public:
     {
         done(FieldWrite::NoField);
     }
+    void keepRead(const ReadToKeep &, QObject *, std::function<void(bool)> done) override { done(false); }
 };
 
 } // namespace
@@ -98,8 +98,8 @@ private Q_SLOTS:
     void joinDocumentParts();
     void documentText_data();
     void documentText();
-    void restoreTagNameCase_data();
-    void restoreTagNameCase();
+    void documentTextFromMarkup_data();
+    void documentTextFromMarkup();
 };
 
 void TestPageText::findFrom_data()
@@ -474,75 +474,42 @@ void TestPageText::documentText()
     }
 }
 
-void TestPageText::restoreTagNameCase_data()
-{
-    QTest::addColumn<QString>("engineMarkup");
-    QTest::addColumn<QStringList>("tagNames");
-    QTest::addColumn<bool>("restored");
-    QTest::addColumn<QString>("markup");
-    QTest::addColumn<QStringList>("innerMarkups"); // of each element, in document order
-    // Every element is an HTML element named as in the markup: the names follow from the markup, and
-    // the count alone must give the same.
-    QTest::addColumn<bool>("allHtml");
+using Ranges = QList<std::pair<qint32, qint32>>;
 
-    QTest::newRow("nested, void and raw-text elements")
-        << uR"(<p class="a">x<em>品牌</em></p><br><script>if (a<b) x = "</em>";</script>)"_s
-        << QStringList{u"P"_s, u"EM"_s, u"BR"_s, u"SCRIPT"_s} << true
-        << uR"(<P class="a">x<EM>品牌</EM></P><BR><SCRIPT>if (a<b) x = "</em>";</SCRIPT>)"_s
-        << QStringList{u"x<EM>品牌</EM>"_s, u"品牌"_s, QString(), uR"(if (a<b) x = "</em>";)"_s} << true;
-    QTest::newRow("'>' inside a quoted attribute")
-        << uR"(<a title="<em>a>b</em>">x</a>)"_s << QStringList{u"A"_s} << true
-        << uR"(<A title="<em>a>b</em>">x</A>)"_s << QStringList{u"x"_s} << true;
-    QTest::newRow("foreign elements keep their names")
-        << u"<svg><foreignObject>f</foreignObject></svg>"_s << QStringList{u"svg"_s, u"foreignObject"_s}
-        << true << u"<svg><foreignObject>f</foreignObject></svg>"_s
-        << QStringList{u"<foreignObject>f</foreignObject>"_s, u"f"_s} << false;
-    QTest::newRow("tags inside a comment and escaped text stay as they are")
-        << u"<!-- <em>x</em> -->&lt;em&gt;<b>y</b>"_s << QStringList{u"B"_s} << true
-        << u"<!-- <em>x</em> -->&lt;em&gt;<B>y</B>"_s << QStringList{u"y"_s} << true;
-    QTest::newRow("more elements than names")
-        << u"<b></b><i></i>"_s << QStringList{u"B"_s} << false << QString() << QStringList() << true;
-    QTest::newRow("more names than elements")
-        << u"<b></b>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList() << true;
-    QTest::newRow("a name that is not the element's")
-        << u"<b></b>"_s << QStringList{u"I"_s} << false << QString() << QStringList() << false;
-    QTest::newRow("end tags out of order")
-        << u"<b><i></b></i>"_s << QStringList{u"B"_s, u"I"_s} << false << QString() << QStringList() << true;
-    QTest::newRow("comment never closed")
-        << u"<b></b><!-- x"_s << QStringList{u"B"_s} << false << QString() << QStringList() << true;
-    QTest::newRow("names with letters beyond ASCII: only the ASCII ones change")
-        << u"<x-é>a</x-é>"_s << QStringList{u"X-é"_s} << true << u"<X-é>a</X-é>"_s << QStringList{u"a"_s}
-        << true;
+void TestPageText::documentTextFromMarkup_data()
+{
+    QTest::addColumn<QString>("rootMarkup");
+    QTest::addColumn<Ranges>("ranges");
+    QTest::addColumn<QStringList>("hiddenParts");
+    QTest::addColumn<QString>("expected");
+
+    const QString root = u"<P>x<EM>品牌</EM></P><IMG>"_s;
+    QTest::newRow("the root's part alone") << root << Ranges{} << QStringList{} << u'\r' + root;
+    QTest::newRow("every element's part a stretch of the root's")
+        << root << Ranges{{0, 24}, {3, 15}, {8, 10}, {24, 24}} << QStringList{}
+        << u"\r"_s + root + u"\rx<EM>品牌</EM>\r品牌\r"_s;
+    QTest::newRow("an element inside a void element has a part of its own")
+        << root << Ranges{{0, 24}, {3, 15}, {8, 10}, {24, 24}, {-1, 0}} << QStringList{u"&lt;EM&gt;"_s}
+        << u"\r"_s + root + u"\rx<EM>品牌</EM>\r品牌\r\r&lt;EM&gt;"_s;
+    QTest::newRow("ranges out of the markup give empty parts")
+        << root << Ranges{{0, 24}, {20, 99}, {-5, 0}} << QStringList{} << u"\r"_s + root + u"\r\r"_s;
 }
 
-void TestPageText::restoreTagNameCase()
+// The document text from a read of the markup: the root's part, then every element's where the read
+// placed it.
+void TestPageText::documentTextFromMarkup()
 {
-    QFETCH(QString, engineMarkup);
-    QFETCH(QStringList, tagNames);
-    QFETCH(bool, restored);
-    QFETCH(QString, markup);
-    QFETCH(QStringList, innerMarkups);
-    QFETCH(bool, allHtml);
+    QFETCH(QString, rootMarkup);
+    QFETCH(Ranges, ranges);
+    QFETCH(QStringList, hiddenParts);
+    QFETCH(QString, expected);
 
-    const std::optional<Quillory::ElementMarkup> result =
-        Quillory::restoreTagNameCase(engineMarkup, tagNames);
-    if (allHtml) {
-        const std::optional<Quillory::ElementMarkup> fromCount =
-            Quillory::restoreTagNameCase(engineMarkup, tagNames.size());
-        QCOMPARE(fromCount.has_value(), result.has_value());
-        if (fromCount) {
-            QCOMPARE(fromCount->markup, result->markup);
-            QCOMPARE(fromCount->innerRanges, result->innerRanges);
-        }
-    }
-    QCOMPARE(result.has_value(), restored);
-    if (!result)
-        return;
-    QCOMPARE(result->markup, markup);
-    QStringList inners;
-    for (const auto &[begin, end] : result->innerRanges)
-        inners.append(result->markup.sliced(begin, end - begin));
-    QCOMPARE(inners, innerMarkups);
+    PageSnapshot page;
+    page.hasDocument = true;
+    page.markup = DocumentMarkup{rootMarkup, ranges, hiddenParts};
+    QCOMPARE(Quillory::documentText(page), expected);
+    page.kept = true; // a kept read has no text of its own
+    QCOMPARE(Quillory::documentText(page), QString());
 }
 
 QTEST_GUILESS_MAIN(TestPageText)

@@ -24,36 +24,41 @@ const getterOf = (proto, name) => {
 const nodeTypeOf = getterOf(Node.prototype, 'nodeType');
 const firstChildOfNode = getterOf(Node.prototype, 'firstChild');
 const nextSiblingOf = getterOf(Node.prototype, 'nextSibling');
+const parentOf = getterOf(Node.prototype, 'parentNode');
+const cloneNodeOf = Node.prototype.cloneNode;
 const dataOf = getterOf(CharacterData.prototype, 'data');
 const targetOf = getterOf(ProcessingInstruction.prototype, 'target');
 const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
 const namespaceOf = getterOf(Element.prototype, 'namespaceURI');
+const prefixOf = getterOf(Element.prototype, 'prefix');
 const localNameOf = getterOf(Element.prototype, 'localName');
 const tagNameOf = getterOf(Element.prototype, 'tagName');
 const attributesOf = getterOf(Element.prototype, 'attributes');
 const innerHtmlOf = getterOf(Element.prototype, 'innerHTML');
-const elementsByTag = Element.prototype.getElementsByTagName;
+const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
+const firstElementChildOf = getterOf(Element.prototype, 'firstElementChild');
+const replaceChildrenOn = Element.prototype.replaceChildren;
+const getAttributeNodeNSOn = Element.prototype.getAttributeNodeNS;
 const innerTextOf = getterOf(HTMLElement.prototype, 'innerText');
 const templateContentOf = getterOf(HTMLTemplateElement.prototype, 'content');
 const attributeNameOf = getterOf(Attr.prototype, 'name');
 const attributeValueOf = getterOf(Attr.prototype, 'value');
+const attributeNamespaceOf = getterOf(Attr.prototype, 'namespaceURI');
+const attributeLocalNameOf = getterOf(Attr.prototype, 'localName');
+const attributePrefixOf = getterOf(Attr.prototype, 'prefix');
 const attributeCount = getterOf(NamedNodeMap.prototype, 'length');
 const attributeAt = NamedNodeMap.prototype.item;
 const collectionLength = getterOf(HTMLCollection.prototype, 'length');
 const collectionItem = HTMLCollection.prototype.item;
+const nodeListLength = getterOf(NodeList.prototype, 'length');
 const nodeListItem = NodeList.prototype.item;
 const documentElementOf = getterOf(Document.prototype, 'documentElement');
-const contentTypeOf = getterOf(Document.prototype, 'contentType');
 const linksOf = getterOf(Document.prototype, 'links');
 const activeElementOf = getterOf(Document.prototype, 'activeElement');
 const documentElementsByName = Document.prototype.getElementsByName;
-const evaluateXPath = Document.prototype.evaluate;
-const numberValueOf = getterOf(XPathResult.prototype, 'numberValue');
-const elementsByTagNS = Element.prototype.getElementsByTagNameNS;
-const querySelectorAllIn = Element.prototype.querySelectorAll;
-const nodeListLength = getterOf(NodeList.prototype, 'length');
-const textContentOf = getterOf(Node.prototype, 'textContent');
 const documentElementsByTag = Document.prototype.getElementsByTagName;
+const createElementNS = Document.prototype.createElementNS;
+const createTextNodeIn = Document.prototype.createTextNode;
 const anchorHrefOf = getterOf(HTMLAnchorElement.prototype, 'href');
 const areaHrefOf = getterOf(HTMLAreaElement.prototype, 'href');
 const svgHrefOf = getterOf(SVGAElement.prototype, 'href');
@@ -68,167 +73,409 @@ const token = (() => {
     return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
 })();
 
-// Inner markup like innerHTML, but with element names as tagName gives them, so that an em element of
-// an HTML page reads "<EM>...</EM>". One iterative walk over firstChild and nextSibling (a deeply
-// nested page cannot exhaust the script stack), strings built by appending; when `memo` (a Map) is
-// given, it keeps the inner markup of every element on the way, each subtree built once.
+// ---- The document text ----
+//
+// Each element's part of the document text is its inner markup as the engine serializes it
+// (innerHTML), with only the element names written as tagName gives them ("<EM>" for an em element of
+// an HTML page). One walk writes the markup twice, side by side: with the names as the engine writes
+// them, and with the tagNames. The two differ only where the walk itself wrote a name, so when the
+// first equals the engine's own innerHTML of the root, character for character, the second is exact
+// by construction: no tag is ever recognised in text, and attribute values, comments and raw text are
+// never taken for names.
+//
+// Two ways to write the pieces between the names:
+// - "walk": this script's own serializer, which follows the engine's rules as they are known;
+// - "pieces": every piece but the names serialized by the engine itself: each text, comment and
+//   processing instruction inside a detached element of its parent's kind, each start tag cut from the
+//   element's own outer markup, and whether an element has an end tag asked of a detached element of
+//   the same name. Taken when the walk's text differs from the engine's in any way (a rule of the
+//   engine the walk does not know), so that such a rule never decides an answer. It costs far more on
+//   a deep page (every element's outer markup), so it is not the first way.
 const XHTML = 'http://www.w3.org/1999/xhtml';
+const XML_NS = 'http://www.w3.org/XML/1998/namespace';
+const XMLNS_NS = 'http://www.w3.org/2000/xmlns/';
+const XLINK_NS = 'http://www.w3.org/1999/xlink';
 const ELEMENT_NODE = 1, TEXT_NODE = 3, PROCESSING_INSTRUCTION_NODE = 7, COMMENT_NODE = 8;
-const DOCUMENT_TYPE_NODE = 10;
-const VOID_ELEMENTS = new Set(['area', 'base', 'basefont', 'bgsound', 'br', 'col', 'embed', 'frame', 'hr',
-    'img', 'input', 'keygen', 'link', 'meta', 'param', 'source', 'track', 'wbr']);
-const RAW_TEXT_ELEMENTS = new Set(['style', 'script', 'xmp', 'iframe', 'noembed', 'noframes', 'plaintext',
-    'noscript']);
-const TEXT_SPECIALS = /[&<>\u00a0]/;
-const TEXT_SPECIALS_ALL = /[&<>\u00a0]/g;
-const ATTRIBUTE_SPECIALS = /[&"\u00a0]/;
-const ATTRIBUTE_SPECIALS_ALL = /[&"\u00a0]/g;
-const ENTITIES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', '\u00a0': '&nbsp;' };
-const entityOf = (c) => ENTITIES[c];
-const escapeText = (s) => TEXT_SPECIALS.test(s) ? s.replace(TEXT_SPECIALS_ALL, entityOf) : s;
-const escapeAttribute = (s) => ATTRIBUTE_SPECIALS.test(s) ? s.replace(ATTRIBUTE_SPECIALS_ALL, entityOf) : s;
-const isHtml = (e) => namespaceOf.call(e) === XHTML;
-const isVoidElement = (e) => isHtml(e) && VOID_ELEMENTS.has(localNameOf.call(e));
-const firstChildOf = (e) => (isHtml(e) && localNameOf.call(e) === 'template')
-    ? firstChildOfNode.call(templateContentOf.call(e)) : firstChildOfNode.call(e);
-const startTag = (e) => {
-    let tag = '<' + tagNameOf.call(e);
-    const attributes = attributesOf.call(e);
-    for (let i = 0, n = attributeCount.call(attributes); i < n; ++i) {
-        const a = attributeAt.call(attributes, i);
-        tag += ' ' + attributeNameOf.call(a) + '="' + escapeAttribute(attributeValueOf.call(a)) + '"';
-    }
-    return tag + '>';
+const DOCUMENT_NODE = 9, DOCUMENT_TYPE_NODE = 10;
+
+const qualifiedNameOf = (e) => {
+    const prefix = prefixOf.call(e);
+    return prefix === null ? localNameOf.call(e) : prefix + ':' + localNameOf.call(e);
 };
-const leafMarkup = (node, parent) => {
-    switch (nodeTypeOf.call(node)) {
-    case TEXT_NODE:
-        return (isHtml(parent) && RAW_TEXT_ELEMENTS.has(localNameOf.call(parent)))
-            ? dataOf.call(node) : escapeText(dataOf.call(node));
-    case COMMENT_NODE: return '<!--' + dataOf.call(node) + '-->';
-    case PROCESSING_INSTRUCTION_NODE: return '<?' + targetOf.call(node) + ' ' + dataOf.call(node) + '>';
-    case DOCUMENT_TYPE_NODE: return '<!DOCTYPE ' + doctypeNameOf.call(node) + '>';
-    default: return '';
-    }
+const isTemplate = (e) => e instanceof HTMLTemplateElement;
+const firstChildOf = (e) => isTemplate(e) ? firstChildOfNode.call(templateContentOf.call(e)) : firstChildOfNode.call(e);
+const hasElementChild = (e) => firstElementChildOf.call(e) !== null;
+
+const walkPieces = (() => {
+    const VOID_ELEMENTS = new Set(['area', 'base', 'basefont', 'bgsound', 'br', 'col', 'embed', 'frame', 'hr',
+        'img', 'input', 'keygen', 'link', 'meta', 'param', 'source', 'track', 'wbr']);
+    const RAW_TEXT_ELEMENTS = new Set(['style', 'script', 'xmp', 'iframe', 'noembed', 'noframes', 'plaintext',
+        'noscript']);
+    const TEXT_SPECIALS = /[&<>\u00a0]/;
+    const TEXT_SPECIALS_ALL = /[&<>\u00a0]/g;
+    const ATTRIBUTE_SPECIALS = /[&"\u00a0]/;
+    const ATTRIBUTE_SPECIALS_ALL = /[&"\u00a0]/g;
+    const ENTITIES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', '\u00a0': '&nbsp;' };
+    const entityOf = (c) => ENTITIES[c];
+    const escapeText = (s) => TEXT_SPECIALS.test(s) ? s.replace(TEXT_SPECIALS_ALL, entityOf) : s;
+    const escapeAttribute = (s) => ATTRIBUTE_SPECIALS.test(s) ? s.replace(ATTRIBUTE_SPECIALS_ALL, entityOf) : s;
+    const attributeName = (a) => {
+        const namespace = attributeNamespaceOf.call(a);
+        const local = attributeLocalNameOf.call(a);
+        const prefix = attributePrefixOf.call(a);
+        if (namespace === XML_NS) return 'xml:' + local;
+        if (namespace === XLINK_NS) return 'xlink:' + local;
+        if (namespace === XMLNS_NS && prefix === null) return local === 'xmlns' ? local : 'xmlns:' + local;
+        return prefix === null ? local : prefix + ':' + local;
+    };
+    const isRawTextParent = (e) => nodeTypeOf.call(e) === ELEMENT_NODE && namespaceOf.call(e) === XHTML &&
+        prefixOf.call(e) === null && RAW_TEXT_ELEMENTS.has(localNameOf.call(e));
+    return {
+        startTagRest: (e) => {
+            let tag = '';
+            const attributes = attributesOf.call(e);
+            for (let i = 0, n = attributeCount.call(attributes); i < n; ++i) {
+                const a = attributeAt.call(attributes, i);
+                tag += ' ' + attributeName(a) + '="' + escapeAttribute(attributeValueOf.call(a)) + '"';
+            }
+            return tag + '>';
+        },
+        isVoid: (e) => namespaceOf.call(e) === XHTML && VOID_ELEMENTS.has(localNameOf.call(e)),
+        leaf: (node, parent) => {
+            switch (nodeTypeOf.call(node)) {
+            case TEXT_NODE: return isRawTextParent(parent) ? dataOf.call(node) : escapeText(dataOf.call(node));
+            case COMMENT_NODE: return '<!--' + dataOf.call(node) + '-->';
+            case PROCESSING_INSTRUCTION_NODE: return '<?' + targetOf.call(node) + ' ' + dataOf.call(node) + '?>';
+            case DOCUMENT_TYPE_NODE: return '<!DOCTYPE ' + doctypeNameOf.call(node) + '>';
+            default: return '';
+            }
+        },
+    };
+})();
+
+const enginePieces = () => {
+    // Detached elements, never put into the document: nothing of theirs renders, loads or runs, and no
+    // observer of the page hears of them. Names holding '-' are never made (they could name a custom
+    // element, whose constructor is the page's), nor are names the DOM refuses; a plain div stands in
+    // for those, as for a template's contents.
+    const standIns = new Map();
+    const standInFor = (namespace, name) => {
+        const key = (namespace === null ? '' : namespace) + ' ' + name;
+        let e = standIns.get(key);
+        if (e === undefined) {
+            e = null;
+            if (name.indexOf('-') < 0) {
+                try { e = createElementNS.call(document, namespace, name); } catch (error) {}
+            }
+            standIns.set(key, e);
+        }
+        return e;
+    };
+    const plain = () => standInFor(XHTML, 'div');
+    const voidness = new Map();
+    return {
+        // The start tag as the engine writes it in the element's own outer markup: that markup less its
+        // inner markup and its end tag (a void element's is its start tag alone).
+        startTagRest: (e) => {
+            const outer = outerHtmlOf.call(e);
+            const name = qualifiedNameOf(e);
+            const endTag = '</' + name + '>';
+            const startTag = outer.endsWith(endTag)
+                ? outer.slice(0, outer.length - endTag.length - innerHtmlOf.call(e).length) : outer;
+            return startTag.slice(1 + name.length);
+        },
+        isVoid: (e) => {
+            const name = qualifiedNameOf(e);
+            const key = namespaceOf.call(e) + ' ' + name;
+            let isVoid = voidness.get(key);
+            if (isVoid === undefined) {
+                const standIn = standInFor(namespaceOf.call(e), name);
+                isVoid = false;
+                if (standIn !== null) {
+                    replaceChildrenOn.call(standIn, createTextNodeIn.call(document, 'x'));
+                    const outer = outerHtmlOf.call(standIn);
+                    isVoid = !outer.endsWith('</' + name + '>');
+                }
+                voidness.set(key, isVoid);
+            }
+            return isVoid;
+        },
+        leaf: (node, parent) => {
+            const host = nodeTypeOf.call(parent) === ELEMENT_NODE
+                ? (standInFor(namespaceOf.call(parent), qualifiedNameOf(parent)) || plain()) : plain();
+            replaceChildrenOn.call(host, cloneNodeOf.call(node, false));
+            return innerHtmlOf.call(host);
+        },
+    };
 };
-const innerMarkup = (root, memo) => {
-    const enclosing = []; // for each open element: its parent, the sibling after it, the parent's markup so far
-    let element = root;
+
+// Where the walk wrote each node, for telling later which changes of the document can touch what a
+// pass read: offsets into the text, [start, end) of each leaf's markup, and of each element its start
+// tag's '<', its inner markup's start and end.
+const newRecord = () => ({
+    leaves: [], leafStarts: [], leafEnds: [],
+    elements: [], tagStarts: [], innerStarts: [], innerEnds: [],
+    templates: [],
+});
+
+// The inner markup of `root`, `text` with tagNames and `engine` with the engine's names. `hidden`:
+// whether some element lies where the engine writes nothing (inside a void element, or put straight
+// into a template rather than its contents): such an element still has a part of its own.
+const serializeInner = (root, pieces, record) => {
+    let text = '', engine = '', hidden = false;
+    const enclosing = []; // for each open element: its parent, the sibling after it, its record slot
+    let parent = root;
     let child = firstChildOf(root);
-    let markup = '';
+    let slot = -1;
+    if (isTemplate(root)) {
+        hidden = hasElementChild(root);
+        if (record) record.templates.push(root);
+    }
     for (;;) {
         if (child !== null) {
-            const isElement = nodeTypeOf.call(child) === ELEMENT_NODE;
-            if (isElement && !isVoidElement(child)) {
-                enclosing.push(element, nextSiblingOf.call(child), markup);
-                element = child;
-                child = firstChildOf(child);
-                markup = '';
+            if (nodeTypeOf.call(child) !== ELEMENT_NODE) {
+                const start = text.length;
+                const piece = pieces.leaf(child, parent);
+                text += piece;
+                engine += piece;
+                if (record) {
+                    record.leaves.push(child);
+                    record.leafStarts.push(start);
+                    record.leafEnds.push(text.length);
+                }
+                child = nextSiblingOf.call(child);
                 continue;
             }
-            markup += isElement ? startTag(child) : leafMarkup(child, element);
-            child = nextSiblingOf.call(child);
+            const tagStart = text.length;
+            const rest = pieces.startTagRest(child);
+            text += '<' + tagNameOf.call(child) + rest;
+            engine += '<' + qualifiedNameOf(child) + rest;
+            let childSlot = -1;
+            if (record) {
+                childSlot = record.elements.length;
+                record.elements.push(child);
+                record.tagStarts.push(tagStart);
+                record.innerStarts.push(text.length);
+                record.innerEnds.push(text.length);
+            }
+            if (pieces.isVoid(child)) {
+                hidden = hidden || hasElementChild(child);
+                child = nextSiblingOf.call(child);
+                continue;
+            }
+            if (isTemplate(child)) {
+                hidden = hidden || hasElementChild(child);
+                if (record) record.templates.push(child);
+            }
+            enclosing.push(parent, nextSiblingOf.call(child), slot);
+            parent = child;
+            slot = childSlot;
+            child = firstChildOf(child);
             continue;
         }
-        if (memo) memo.set(element, markup);
-        if (enclosing.length === 0) return markup;
-        const finished = element;
-        const inner = markup;
-        markup = enclosing.pop();
+        if (enclosing.length === 0)
+            return { text, engine, hidden };
+        if (record) record.innerEnds[slot] = text.length;
+        text += '</' + tagNameOf.call(parent) + '>';
+        engine += '</' + qualifiedNameOf(parent) + '>';
+        slot = enclosing.pop();
         child = enclosing.pop();
-        element = enclosing.pop();
-        markup += startTag(finished) + inner + '</' + tagNameOf.call(finished) + '>';
+        parent = enclosing.pop();
     }
+};
+
+// Every UTF-16 code unit of a text, lone surrogates included, as raw bytes: strings that come back
+// from a script pass through UTF-8 on their way, which has no room for a lone surrogate.
+const units = (s) => {
+    const n = s.length;
+    const array = new Uint16Array(n);
+    for (let i = 0; i < n; ++i) array[i] = s.charCodeAt(i);
+    return array.buffer;
+};
+
+// ---- Keeping a read while the document changes harmlessly ----
+//
+// The window cuts the question out of a read and tells the page which stretches of the text decided
+// the cut (the markers it found and the text it took) and which characters its markers are made of.
+// From then on the page judges every change of the document: a change is harmless when it lies
+// wholly outside those stretches and what it puts in holds none of those characters (and is not
+// empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
+// anything the cut took, and a fresh read would give the same cut. Anything else, and any change
+// between a read and the window's word on it, drops the read. Only what the cut depends on is kept:
+// the links are read afresh at every pass.
+let generation = 0;  // of the last read of the markup
+let lastRead = null; // that read's record, until the window's word on it or the next change
+let kept = null;     // {generation, leaves, startTags, inners, significant}
+let lastChangeAt = now();
+let observer = null;
+const OBSERVED = { childList: true, characterData: true, attributes: true, subtree: true };
+const contentOwners = new WeakMap(); // a template's contents -> the template
+const addedSince = new WeakSet();    // text nodes a harmless change put in
+
+const drop = () => {
+    kept = null;
+    lastRead = null;
+    lastChangeAt = now();
+};
+const holdsSignificant = (s) => kept.significant.test(s);
+const innerIsKept = (owner) => kept.inners.has(owner);
+const ownerOf = (node) => nodeTypeOf.call(node) === ELEMENT_NODE ? node : contentOwners.get(node);
+const harmlessText = (node) => nodeTypeOf.call(node) === TEXT_NODE && dataOf.call(node) !== '' &&
+    !holdsSignificant(dataOf.call(node));
+const harmless = (change) => {
+    const target = change.target;
+    const root = documentElementOf.call(document);
+    switch (change.type) {
+    case 'characterData': {
+        if (kept.leaves.has(target)) return false;
+        if (addedSince.has(target)) {
+            const owner = parentOf.call(target);
+            if (owner === null || innerIsKept(ownerOf(owner))) return false;
+        }
+        return dataOf.call(target) !== '' && !holdsSignificant(dataOf.call(target));
+    }
+    case 'attributes': {
+        if (target === root) return true; // the root's own start tag is in no part
+        if (kept.startTags.has(target)) return false;
+        const attribute = getAttributeNodeNSOn.call(target, change.attributeNamespace, change.attributeName);
+        return attribute === null ||
+            (!holdsSignificant(attributeNameOf.call(attribute)) && !holdsSignificant(attributeValueOf.call(attribute)));
+    }
+    case 'childList': {
+        const added = change.addedNodes, removed = change.removedNodes;
+        if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // outside the root: in no part, but for the root itself
+            for (let i = 0; i < nodeListLength.call(removed); ++i)
+                if (nodeTypeOf.call(nodeListItem.call(removed, i)) === ELEMENT_NODE) return false;
+            for (let i = 0; i < nodeListLength.call(added); ++i)
+                if (nodeTypeOf.call(nodeListItem.call(added, i)) === ELEMENT_NODE) return false;
+            return true;
+        }
+        const owner = ownerOf(target);
+        if (owner === undefined || innerIsKept(owner)) return false;
+        const count = nodeListLength.call(added);
+        for (let i = 0; i < count; ++i) {
+            const node = nodeListItem.call(added, i);
+            if (!harmlessText(node)) return false;
+            addedSince.add(node);
+        }
+        // Nodes taken out with nothing put in: their neighbours meet, unless one is the parent's tag.
+        return count > 0 || change.previousSibling === null || change.nextSibling === null;
+    }
+    default:
+        return false;
+    }
+};
+const judge = (changes) => {
+    if (kept === null && lastRead === null) { lastChangeAt = now(); return; }
+    if (kept === null) { drop(); return; } // no word from the window yet: nothing can be judged
+    for (const change of changes) {
+        if (!harmless(change)) { drop(); return; }
+    }
+};
+const takeChanges = () => { if (observer !== null) judge(observer.takeRecords()); };
+const observe = (record) => {
+    if (observer === null) {
+        observer = new MutationObserver(judge);
+        observer.observe(document, OBSERVED);
+    }
+    for (const template of record.templates) {
+        const content = templateContentOf.call(template);
+        observer.observe(content, OBSERVED);
+        contentOwners.set(content, template);
+    }
+};
+// The window's word on the last read: these [start, end) stretches of its text decided the cut, and
+// the cut's markers are made of these characters.
+const keepRead = (readGeneration, stretches, characters) => {
+    takeChanges();
+    if (lastRead === null || lastRead.generation !== readGeneration || lastRead.hidden) return false;
+    const touches = (start, end) => {
+        for (let i = 0; i + 1 < stretches.length; i += 2)
+            if (start <= stretches[i + 1] && stretches[i] <= end) return true;
+        return false;
+    };
+    const r = lastRead.record;
+    const leaves = new Set(), startTags = new Set(), inners = new Set();
+    for (let i = 0; i < r.leaves.length; ++i)
+        if (touches(r.leafStarts[i], r.leafEnds[i])) leaves.add(r.leaves[i]);
+    for (let i = 0; i < r.elements.length; ++i) {
+        if (touches(r.tagStarts[i], r.innerStarts[i])) startTags.add(r.elements[i]);
+        if (touches(r.innerStarts[i], r.innerEnds[i])) inners.add(r.elements[i]);
+    }
+    const escaped = Array.from(characters, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')).join('');
+    kept = { generation: readGeneration, leaves, startTags, inners,
+             significant: new RegExp('[' + (escaped || '\\u0000') + ']') };
+    lastRead = null;
+    return true;
+};
+
+// The markup of the document: the root's inner markup with tagNames and, when `withRanges` (or when
+// some element's part is not a piece of the root's), where each element's part lies, in document
+// order: a [start, end) of the root's markup, or [-1 - k, 0] for the k-th of `hiddenParts`.
+const readMarkup = (root, withRanges, piecesOnly) => {
+    takeChanges();
+    const native = innerHtmlOf.call(root);
+    let route = 'walk';
+    let record = newRecord();
+    let result = piecesOnly ? null : serializeInner(root, walkPieces, record);
+    let pieces = null;
+    if (result === null || result.engine !== native) {
+        route = 'pieces';
+        pieces = enginePieces();
+        record = newRecord();
+        result = serializeInner(root, pieces, record);
+    }
+    const checked = result.engine === native;
+    generation += 1;
+    lastRead = { generation, record, hidden: result.hidden };
+    observe(record);
+    const reply = { markup: units(result.text), route, checked, generation };
+    if (withRanges || result.hidden) {
+        const inAll = new Map();
+        for (let i = 0; i < record.elements.length; ++i) inAll.set(record.elements[i], i);
+        const all = documentElementsByTag.call(document, '*');
+        const n = collectionLength.call(all);
+        const ranges = new Int32Array(2 * n);
+        const hiddenParts = [];
+        for (let k = 0; k < n; ++k) {
+            const e = collectionItem.call(all, k);
+            const i = e === root ? -1 : inAll.get(e);
+            if (e === root) {
+                ranges[2 * k + 1] = result.text.length;
+            } else if (i !== undefined) {
+                ranges[2 * k] = record.innerStarts[i];
+                ranges[2 * k + 1] = record.innerEnds[i];
+            } else { // inside a void element or a template's own children: a part of its own
+                if (pieces === null) pieces = enginePieces();
+                ranges[2 * k] = -1 - hiddenParts.length;
+                hiddenParts.push(units(serializeInner(e, pieces, null).text));
+            }
+        }
+        reply.ranges = ranges.buffer;
+        reply.hiddenParts = hiddenParts;
+    }
+    return reply;
 };
 
 const textOf = (e) => {
     const text = innerTextOf.call(e);
     return typeof text === 'string' ? text : null;
 };
-const readPart = (e, part, memo) => {
-    try {
-        if (part === 'html') return memo && memo.has(e) ? memo.get(e) : innerMarkup(e, null);
-        return textOf(e);
-    } catch (error) {
-        return null;
+const readTexts = () => {
+    const all = documentElementsByTag.call(document, '*');
+    const parts = [];
+    for (let k = 0, n = collectionLength.call(all); k < n; ++k) {
+        let text = null;
+        try { text = textOf(collectionItem.call(all, k)); } catch (error) {}
+        parts.push(text === null ? null : units(text));
     }
+    return { parts };
 };
-const elementsIn = (collection) => {
-    const n = collectionLength.call(collection);
-    const elements = new Array(n);
-    for (let i = 0; i < n; ++i) elements[i] = collectionItem.call(collection, i);
-    return elements;
-};
-// The engine's own serialization is far faster than any walk in script; it differs from ours only in
-// the case of element names, which the reader puts right. Templates (whose contents no element list
-// holds) and XML documents take the exact walk instead.
-const canUseEngineMarkup = (root) => contentTypeOf.call(document) === 'text/html' && isHtml(root) &&
-    collectionLength.call(elementsByTag.call(root, 'template')) === 0;
-const countOf = (xpath, root) => numberValueOf.call(evaluateXPath.call(document, xpath, root, null, 1, null));
-// Markup in which every element is an HTML element without a prefix and no text can pass for a tag: a
-// comment holding "-->", the text of an element such as script holding its own end tag, a processing
-// instruction. Then the element names can be put right from the markup alone, and counting the
-// elements is check enough: no tag can be faked, so none can be hidden either. Every test here runs
-// in the engine without making an object per element.
-const RAW_TEXT_ELEMENTS_SELECTOR = 'script, style, xmp, iframe, noembed, noframes, plaintext, noscript';
-const rawTextHoldsEndTag = (root) => {
-    const elements = querySelectorAllIn.call(root, RAW_TEXT_ELEMENTS_SELECTOR);
-    for (let i = 0, n = nodeListLength.call(elements); i < n; ++i) {
-        const e = nodeListItem.call(elements, i);
-        if (textContentOf.call(e).toLowerCase().indexOf('</' + localNameOf.call(e)) >= 0)
-            return true;
-    }
-    return false;
-};
-const namesFollowFromMarkup = (root, elementCount) =>
-    collectionLength.call(elementsByTagNS.call(root, XHTML, '*')) === elementCount &&
-    countOf("count(.//*[contains(name(), ':')] | .//comment()[contains(., '-->')] | .//processing-instruction())",
-            root) === 0 &&
-    !rawTextHoldsEndTag(root);
-// Whether the names follow from the markup, and how many elements there are, for the document as it
-// stands: worked out once and kept until the document's elements, comments or text change (which the
-// reader watches from the first time on).
-let verdict = null;
-let watching = false;
-const verdictFor = (root) => {
-    if (verdict === null) {
-        const elementCount = collectionLength.call(elementsByTag.call(root, '*'));
-        verdict = { elementCount, namesFollow: namesFollowFromMarkup(root, elementCount) };
-        if (!watching) {
-            watching = true;
-            new MutationObserver(() => { verdict = null; })
-                .observe(document, { childList: true, characterData: true, subtree: true });
-        }
-    }
-    return verdict;
-};
-const engineMarkup = (root, requiredText) => {
-    const markup = innerHtmlOf.call(root);
-    if (requiredText && markup.indexOf(requiredText) < 0)
-        return { parts: [] }; // nothing of the document can hold what the reader looks for
-    const { elementCount, namesFollow } = verdictFor(root);
-    if (namesFollow)
-        return { markup, elementCount };
-    return { markup, tagNames: elementsIn(elementsByTag.call(root, '*')).map((e) => tagNameOf.call(e)).join(' ') };
-};
-const readElements = (part, rootOnly, exact, requiredText) => {
-    const root = documentElementOf.call(document);
-    if (!part || !root) return { parts: [] };
-    if (part === 'html' && !exact && canUseEngineMarkup(root))
-        return engineMarkup(root, requiredText);
-    if (rootOnly) return { parts: [readPart(root, part, null)] };
-    const memo = part === 'html' ? new Map() : null;
-    if (memo) innerMarkup(root, memo);
-    return { parts: elementsIn(documentElementsByTag.call(document, '*')).map((e) => readPart(e, part, memo)) };
-};
-// Also works out the verdict on the names ahead of the first read, while the user reads the page.
+// Whether the root's markup holds `text`, read from the engine's own serialization (which differs
+// from the document text only in the case of element names).
 const holdsText = (text) => {
     const root = documentElementOf.call(document);
-    if (root === null || innerHtmlOf.call(root).indexOf(text) < 0)
-        return false;
-    if (canUseEngineMarkup(root))
-        verdictFor(root);
-    return true;
+    return root !== null && innerHtmlOf.call(root).indexOf(text) >= 0;
 };
 const hrefOf = (e) => {
     if (e instanceof HTMLAnchorElement) return anchorHrefOf.call(e);
@@ -236,30 +483,56 @@ const hrefOf = (e) => {
     if (e instanceof SVGAElement) return animatedBaseOf.call(svgHrefOf.call(e));
     return null;
 };
-const readLinks = () => elementsIn(linksOf.call(document)).map((a) => {
-    let text = null, href = null;
-    try { text = textOf(a); } catch (error) {}
-    try { href = hrefOf(a); } catch (error) {}
-    return [text, typeof href === 'string' ? href : null];
-});
+const readLinks = () => {
+    const links = linksOf.call(document);
+    const result = [];
+    for (let k = 0, n = collectionLength.call(links); k < n; ++k) {
+        const a = collectionItem.call(links, k);
+        let text = null, href = null;
+        try { text = textOf(a); } catch (error) {}
+        try { href = hrefOf(a); } catch (error) {}
+        result.push([text === null ? null : units(text), typeof href === 'string' ? href : null]);
+    }
+    return result;
+};
 
 const api = Object.freeze({
-    // {hasDocument, token, links} and either {parts} (each element's part: its inner markup with
-    // element names as tagName gives them, or its inner text; null when it cannot be read) or, for the
-    // markup of an HTML document unless `exact` is set, the engine's own inner markup of the root
-    // element with either {tagNames} (of the elements inside it, space-separated) or {elementCount}
-    // (when every name follows from the markup). With `requiredText`, engine markup that lacks it
-    // comes back as no parts at all.
-    // Without a part, {holdsRequiredText} says whether the root's markup holds `requiredText`;
-    // {scriptMs}: how long the read took in the page.
-    read: (part, rootOnly, exact, withLinks, requiredText) => {
+    // One read of the document, as `request` asks: {part, rootOnly, links, kept, requiredText} and,
+    // for comparing the two ways of writing the markup, {piecesOnly}.
+    // Always {hasDocument, token, links, scriptMs}: the links as [text, href] (the text as UTF-16 code
+    // units, either null when it cannot be read), when `links`. Then by `part`:
+    // - "html": {kept: true} when `kept` ({token, generation}) names the read this document still keeps;
+    //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
+    //   {ranges, hiddenParts}: see readMarkup.
+    // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
+    // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long the
+    //   document has gone without a change that dropped it; {holdsRequiredText} with `requiredText`.
+    read: (request) => {
         const start = now();
-        return Object.assign(readElements(part, rootOnly, exact, requiredText), {
-            hasDocument: documentElementOf.call(document) !== null,
-            links: withLinks ? readLinks() : [],
-            token,
-        }, !part && requiredText ? { holdsRequiredText: holdsText(requiredText) } : {}, { scriptMs: now() - start });
+        takeChanges();
+        const root = documentElementOf.call(document);
+        const reply = { hasDocument: root !== null, token, links: request.links ? readLinks() : [] };
+        if (request.part === 'html' && root !== null) {
+            const wanted = request.kept;
+            if (wanted && wanted.token === token && kept !== null && kept.generation === wanted.generation)
+                reply.kept = true;
+            else
+                Object.assign(reply, readMarkup(root, !request.rootOnly, request.piecesOnly === true));
+        } else if (request.part === 'text' && root !== null) {
+            Object.assign(reply, readTexts());
+        } else if (!request.part) {
+            reply.keptGeneration = kept === null ? 0 : kept.generation;
+            reply.quietMs = now() - lastChangeAt;
+            if (request.requiredText) reply.holdsRequiredText = holdsText(request.requiredText);
+        }
+        reply.scriptMs = now() - start;
+        return reply;
     },
+    // The window's word on the read of `generation` of the document `documentToken` names: keep it
+    // while no change can touch `stretches` ([start, end, start, end, ...] offsets into its markup) or
+    // put in any of `characters`. True when the read is kept.
+    keepRead: (documentToken, readGeneration, stretches, characters) =>
+        documentToken === token && keepRead(readGeneration, stretches, characters),
     // Sets the value of the first element named `name` and dispatches input and change on it, as
     // typing would, only in the document that `documentToken` names.
     writeField: (documentToken, name, value) => {
