@@ -366,6 +366,7 @@ const harmless = (change) => {
     }
 };
 const judge = (changes) => {
+    if (changes.length === 0) return;
     if (kept === null && lastRead === null) { lastChangeAt = now(); return; }
     if (kept === null) { drop(); return; } // no word from the window yet: nothing can be judged
     for (const change of changes) {

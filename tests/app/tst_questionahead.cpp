@@ -1,0 +1,124 @@
+#include "answer/answeringpass.h"
+#include "answer/passrules.h"
+#include "app/browserpage.h"
+#include "app/form1.h"
+#include "browsertest.h"
+#include "pagetext/documenttext.h"
+#include "trialsitefixture.h"
+
+#include <QSignalSpy>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+using namespace Quillory::Testing::TrialSiteFixture;
+
+// The question cut while the trial page sits idle, and what the page keeps of it as it changes.
+class QuestionAheadTest final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void keptQuestionAnswersAsAFreshRead_data();
+    void keptQuestionAnswersAsAFreshRead();
+
+private:
+    QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
+    void openTrialPage(const QString &url, const QString &html)
+    {
+        servePage(url, html);
+        QVERIFY(loadAndWait(*m_window->page(), QUrl(url)));
+    }
+
+    std::unique_ptr<Form1> m_window;
+};
+
+void QuestionAheadTest::init()
+{
+    clearPages();
+    m_window = std::make_unique<Form1>();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+}
+
+void QuestionAheadTest::cleanup()
+{
+    m_window.reset();
+}
+
+void QuestionAheadTest::keptQuestionAnswersAsAFreshRead_data()
+{
+    QTest::addColumn<QString>("change"); // made in the page just before the key
+    QTest::addColumn<bool>("kept");      // the pass may take the question cut ahead
+    QTest::addColumn<QString>("attribute");
+
+    QTest::newRow("nothing changed") << QString() << true << u"品牌"_s;
+    QTest::newRow("a countdown rewrites its text node")
+        << u"document.getElementById('countdown').firstChild.data = '00:09:58'"_s << true << u"品牌"_s;
+    QTest::newRow("a countdown replaces its text")
+        << u"document.getElementById('countdown').textContent = '00:09:57'"_s << true << u"品牌"_s;
+    QTest::newRow("a banner changes its class")
+        << u"document.getElementById('banner').className = 'banner on'"_s << true << u"品牌"_s;
+    QTest::newRow("text forms the question marker across two text nodes")
+        << u"document.getElementById('split').appendChild(document.createTextNode('描述'))"_s << false
+        << u"品牌"_s;
+    QTest::newRow("text forms the question marker across two text nodes, with an attribute after it")
+        << u"const s = document.getElementById('split'); s.appendChild(document.createTextNode('描述')); "
+           u"s.appendChild(document.createElement('em')).textContent = '颜色'"_s
+        << false << u"颜色"_s;
+    QTest::newRow("the link text written into a far-away node, before the question")
+        << u"document.getElementById('countdown').firstChild.data = '找答案'"_s << false << QString();
+    QTest::newRow("an attribute holding markers")
+        << u"document.getElementById('banner').title = '<EM>尺寸</EM>'"_s << false << u"品牌"_s;
+    QTest::newRow("an attribute before the question holding all markers")
+        << u"document.getElementById('banner').title = '属性描述<EM>尺寸</EM>'"_s << false << u"尺寸"_s;
+    QTest::newRow("the question's own text changed")
+        << u"document.querySelector('.question em').firstChild.data = '颜色'"_s << false << u"颜色"_s;
+    QTest::newRow("an element added far away")
+        << u"document.body.appendChild(document.createElement('p')).textContent = 'x'"_s << false
+        << u"品牌"_s;
+}
+
+// A pass that takes the question cut ahead of the key never answers otherwise than a fresh read would,
+// however the page changed just before the key.
+void QuestionAheadTest::keptQuestionAnswersAsAFreshRead()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, kept);
+    QFETCH(QString, attribute);
+
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    QSignalSpy keptReads(&m_window->answeringPass()->questionAhead(), &QuestionAhead::readKept);
+    openTrialPage(trialItemUrl, u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"></head><body>"
+                                u"<p id=\"banner\" class=\"banner\">新品</p><b id=\"countdown\">00:09:59</b>"
+                                u"<b id=\"split\">属性</b>"_s +
+                                    trialPage(brandQuestion()).section(u"<body>"_s, 1));
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(keptReads.contains(QVariantList{true}), 10000);
+
+    std::optional<PassReport> report;
+    connect(m_window->answeringPass(), &AnsweringPass::reported, this,
+            [&](const PassReport &passReport) { report = passReport; });
+    if (!change.isEmpty())
+        inPage(change);
+    m_window->answeringPass()->request();
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(report.has_value(), 10000);
+    QCOMPARE(report->pageRead == PageRead::Kept, kept);
+    QCOMPARE(report->attribute, attribute);
+
+    // A fresh read of the page as it is now cuts the same.
+    std::optional<QString> fresh;
+    PageReadRequest read;
+    read.part = ElementPart::InnerHtml;
+    read.scope = ElementScope::RootOnly;
+    readDocumentText(*m_window->page(), read, this, [&](const PageSnapshot &, const QString &text) {
+        fresh = cutQuestion(text).answerText;
+    });
+    QUILLORY_TRY_VERIFY(fresh.has_value());
+    QCOMPARE(*fresh, report->attribute);
+}
+
+QUILLORY_BROWSER_TEST_MAIN(QuestionAheadTest, TrialSiteFixture::startProxy)
+#include "tst_questionahead.moc"
