@@ -4,7 +4,7 @@ using namespace Qt::StringLiterals;
 
 namespace Quillory::Bench {
 
-QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl)
+QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl, Liveness liveness)
 {
     const QString paragraph = u"<p>试用中心的商品描述与评价，<b>和问题</b>无关的文字 0123456789。</p>\n"_s;
     const QString question =
@@ -19,9 +19,18 @@ QString trialPageOfSize(qsizetype bytes, int depth, const QString &productUrl)
         u"<script>document.addEventListener('input', (e) => { if (e.target.name === "
         u"'J_AnswerInput') window.answeredAt = performance.timeOrigin + performance.now(); "
         u"}, true);</script>"_s;
+    const QString ticking =
+        liveness == Liveness::Static
+            ? QString()
+            : u"<p id=\"banner\" class=\"banner\">新品上架</p><b id=\"countdown\">36000</b><script>(() => {"
+              u"const countdown = document.getElementById('countdown').firstChild; let left = 36000;"
+              u"setInterval(() => { countdown.data = String(--left); }, 100);"
+              u"const banner = document.getElementById('banner'); let on = false;"
+              u"setInterval(() => { on = !on; banner.className = on ? 'banner on' : 'banner'; }, 3000);"
+              u"})();</script>"_s;
     return u"<!DOCTYPE html><html><head><meta charset=\"utf-8\">"_s + listener + u"</head><body>"_s +
-           QString(u"<div>"_s).repeated(depth) + filler + question + QString(u"</div>"_s).repeated(depth) +
-           u"</body></html>"_s;
+           ticking + QString(u"<div>"_s).repeated(depth) + filler + question +
+           QString(u"</div>"_s).repeated(depth) + u"</body></html>"_s;
 }
 
 QString brandProductPage()

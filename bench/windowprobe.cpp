@@ -2,6 +2,9 @@
 //   startup       builds the window as the program does, prints "shown" once it is on screen
 //   rss quillory  the window with its home page loaded: prints the resident memory of the process tree
 //   rss bare      a bare QWebEngineView loading the same page, the same way
+//   cpu quillory|bare URL SECONDS
+//                 the window (or a bare view) showing URL: prints the CPU seconds its process tree
+//                 spends while the page sits there for SECONDS, once it has settled
 // The home page comes through the proxy the benchmark sets in the environment.
 
 #include "answer/trialsite.h"
@@ -43,6 +46,29 @@ qint64 treeResidentKiB(qint64 pid)
         for (const QByteArray &child : children.readAll().split(' '))
             if (!child.trimmed().isEmpty())
                 total += treeResidentKiB(child.trimmed().toLongLong());
+    }
+    return total;
+}
+
+// CPU time (user and system) of this process and all its descendants, in seconds.
+double treeCpuSeconds(qint64 pid)
+{
+    double total = 0;
+    QFile stat(u"/proc/%1/stat"_s.arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        // After the name: state is field 3, utime and stime are fields 14 and 15.
+        total += (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+    }
+    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile children(tasks.filePath(task) + u"/children"_s);
+        if (!children.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &child : children.readAll().split(' '))
+            if (!child.trimmed().isEmpty())
+                total += treeCpuSeconds(child.trimmed().toLongLong());
     }
     return total;
 }
@@ -108,7 +134,32 @@ int main(int argc, char *argv[])
         std::printf("%lld\n", static_cast<long long>(treeResidentKiB(getpid())));
         return 0;
     }
-    std::fputs("usage: quillory-window-probe startup | rss quillory|bare\n", stderr);
+    if (args.size() == 4 && args[0] == u"cpu"_s) {
+        std::unique_ptr<QWidget> window;
+        QWebEnginePage *page = nullptr;
+        if (args[1] == u"quillory"_s) {
+            auto form = std::make_unique<Quillory::Form1>();
+            page = form->page();
+            form->show();
+            window = std::move(form);
+        } else {
+            auto view = std::make_unique<QWebEngineView>();
+            view->resize(932, 619);
+            view->show();
+            page = view->page();
+            window = std::move(view);
+        }
+        page->load(QUrl(args[2]));
+        if (!waitForLoad(page))
+            return 1;
+        QTest::qWait(5000); // settled, and the question cut ahead
+        const double before = treeCpuSeconds(getpid());
+        QTest::qWait(args[3].toInt() * 1000);
+        std::printf("%.3f\n", treeCpuSeconds(getpid()) - before);
+        return 0;
+    }
+    std::fputs("usage: quillory-window-probe startup | rss quillory|bare | cpu quillory|bare URL SECONDS\n",
+               stderr);
     return 2;
 }
 

@@ -45,6 +45,7 @@ const CHROMIUM_ARGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable
     '--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1'];
 const SIZES_KIB = [100, 1024, 2560, 5120];
 const DEPTHS = [10, 40];
+const LIVE_SIZES_KIB = [100, 1024, 5120]; // live pages, nested 40 deep
 const SETTLE_MS = 1500; // after the load, as quillory-bench waits
 const PAUSE_MS = 150; // after each pass, as quillory-bench pauses
 const EXPECTED_ATTRIBUTE = '品牌';
@@ -54,7 +55,7 @@ const EXPECTED_ANSWER = '长春';
 
 // A trial item page of about `bytes` bytes (UTF-8) whose whole body is nested `depth` elements deep,
 // with the brand question, one answer link to `productUrl` and the answer field.
-function trialPageOfSize(bytes, depth, productUrl) {
+function trialPageOfSize(bytes, depth, productUrl, live = false) {
     const paragraph = '<p>试用中心的商品描述与评价，<b>和问题</b>无关的文字 0123456789。</p>\n';
     const question =
         '<div class="question">属性描述：请问该商品的<em>品牌</em>是什么？<a href="' + productUrl +
@@ -66,7 +67,14 @@ function trialPageOfSize(bytes, depth, productUrl) {
     // The page notes when its answer field hears of the answer, as a page's own script would.
     const listener = "<script>document.addEventListener('input', (e) => { if (e.target.name === " +
         "'J_AnswerInput') window.answeredAt = performance.timeOrigin + performance.now(); }, true);</script>";
-    return '<!DOCTYPE html><html><head><meta charset="utf-8">' + listener + '</head><body>' +
+    // A live page ticks as real trial pages do: a countdown every 100 ms, a banner's class every 3 s.
+    const ticking = !live ? '' : '<p id="banner" class="banner">新品上架</p><b id="countdown">36000</b><script>(() => {' +
+        "const countdown = document.getElementById('countdown').firstChild; let left = 36000;" +
+        'setInterval(() => { countdown.data = String(--left); }, 100);' +
+        "const banner = document.getElementById('banner'); let on = false;" +
+        "setInterval(() => { on = !on; banner.className = on ? 'banner on' : 'banner'; }, 3000);" +
+        '})();</script>';
+    return '<!DOCTYPE html><html><head><meta charset="utf-8">' + listener + '</head><body>' + ticking +
         '<div>'.repeat(depth) + paragraph.repeat(paragraphs) + question + '</div>'.repeat(depth) +
         '</body></html>';
 }
@@ -474,10 +482,16 @@ async function main() {
         const page = await context.newPage();
         console.log(`scripted pass: Chromium ${chromiumVersion} (headless), playwright-core ${playwrightVersion}, ` +
             `node ${process.version}; product page downloaded from node over loopback, its time subtracted`);
-        for (const depth of DEPTHS) {
-            for (const kib of SIZES_KIB) {
-                const name = `${kib} KB, nested ${depth} deep`;
-                sites.serve(sites.trialUrl, trialPageOfSize(kib * 1024, depth, sites.productUrl));
+        const pages = [];
+        for (const depth of DEPTHS)
+            for (const kib of SIZES_KIB)
+                pages.push({ depth, kib, live: false });
+        for (const kib of LIVE_SIZES_KIB)
+            pages.push({ depth: 40, kib, live: true });
+        for (const { depth, kib, live } of pages) {
+            {
+                const name = `${kib} KB, nested ${depth} deep${live ? ', live' : ''}`;
+                sites.serve(sites.trialUrl, trialPageOfSize(kib * 1024, depth, sites.productUrl, live));
                 // Settled as the window's benchmark settles (loaded, then 1.5 s for layout and paint),
                 // then painted and idle.
                 const response = await page.goto(sites.trialUrl, { waitUntil: 'load', timeout: 120000 });
