@@ -24,6 +24,7 @@ private Q_SLOTS:
 
     void keptQuestionAnswersAsAFreshRead_data();
     void keptQuestionAnswersAsAFreshRead();
+    void pageTickingAllAlongKeepsItsQuestion();
 
 private:
     QVariant inPage(const QString &source) { return evaluateInPage(*m_window->page(), source); }
@@ -118,6 +119,28 @@ void QuestionAheadTest::keptQuestionAnswersAsAFreshRead()
     });
     QUILLORY_TRY_VERIFY(fresh.has_value());
     QCOMPARE(*fresh, report->attribute);
+}
+
+// A countdown that ticks from the start, faster than a read and the window's word on it: the changes
+// made between the two are judged when the word comes, and the question is kept all the same.
+void QuestionAheadTest::pageTickingAllAlongKeepsItsQuestion()
+{
+    servePage(productUrl, productPage(u"&nbsp;&#38271;&#26149;"_s));
+    QSignalSpy keptReads(&m_window->answeringPass()->questionAhead(), &QuestionAhead::readKept);
+    openTrialPage(
+        trialItemUrl,
+        trialPage(brandQuestion(), {productUrl},
+                  u"<b id=\"countdown\">0</b><script>const c = document.getElementById('countdown');"
+                  u"let n = 0; setInterval(() => { c.firstChild.data = String(++n); }, 2);</script>"_s));
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(keptReads.contains(QVariantList{true}), 10000);
+
+    std::optional<PassReport> report;
+    connect(m_window->answeringPass(), &AnsweringPass::reported, this,
+            [&](const PassReport &passReport) { report = passReport; });
+    m_window->answeringPass()->request();
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(report.has_value(), 10000);
+    QVERIFY(report->pageRead == PageRead::Kept);
+    QCOMPARE(report->answer, u"长春"_s);
 }
 
 QUILLORY_BROWSER_TEST_MAIN(QuestionAheadTest, TrialSiteFixture::startProxy)

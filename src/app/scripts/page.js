@@ -300,13 +300,15 @@ const units = (s) => {
 // From then on the page judges every change of the document: a change is harmless when it lies
 // wholly outside those stretches and what it puts in holds none of those characters (and is not
 // empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
-// anything the cut took, and a fresh read would give the same cut. Anything else, and any change
-// between a read and the window's word on it, drops the read. Only what the cut depends on is kept:
-// the links are read afresh at every pass.
+// anything the cut took, and a fresh read would give the same cut. Changes made between a read and the
+// window's word on it are held and judged once the word comes. Anything else drops the read. Only what
+// the cut depends on is kept: the links are read afresh at every pass.
 let generation = 0;  // of the last read of the markup
-let lastRead = null; // that read's record, until the window's word on it or the next change
+let lastRead = null; // that read's record, until the window's word on it or a change that drops it
+let heldChanges = []; // made since that read, to be judged on the window's word
+const MAX_HELD_CHANGES = 10000;
 let kept = null;     // {generation, leaves, startTags, inners, significant}
-let lastChangeAt = now();
+let lastDropAt = now(); // when a read was last dropped (or the document began)
 let observer = null;
 const OBSERVED = { childList: true, characterData: true, attributes: true, subtree: true };
 const contentOwners = new WeakMap(); // a template's contents -> the template
@@ -315,7 +317,8 @@ const addedSince = new WeakSet();    // text nodes a harmless change put in
 const drop = () => {
     kept = null;
     lastRead = null;
-    lastChangeAt = now();
+    heldChanges = [];
+    lastDropAt = now();
 };
 const holdsSignificant = (s) => kept.significant.test(s);
 const innerIsKept = (owner) => kept.inners.has(owner);
@@ -365,12 +368,19 @@ const harmless = (change) => {
         return false;
     }
 };
+const judgeAll = (changes) => {
+    for (const change of changes) {
+        if (!harmless(change)) { drop(); return false; }
+    }
+    return true;
+};
 const judge = (changes) => {
     if (changes.length === 0) return;
-    if (kept === null && lastRead === null) { lastChangeAt = now(); return; }
-    if (kept === null) { drop(); return; } // no word from the window yet: nothing can be judged
-    for (const change of changes) {
-        if (!harmless(change)) { drop(); return; }
+    if (kept !== null) {
+        judgeAll(changes);
+    } else if (lastRead !== null) {
+        for (const change of changes) heldChanges.push(change);
+        if (heldChanges.length > MAX_HELD_CHANGES) drop();
     }
 };
 const takeChanges = () => { if (observer !== null) judge(observer.takeRecords()); };
@@ -407,7 +417,9 @@ const keepRead = (readGeneration, stretches, characters) => {
     kept = { generation: readGeneration, leaves, startTags, inners,
              significant: new RegExp('[' + (escaped || '\\u0000') + ']') };
     lastRead = null;
-    return true;
+    const held = heldChanges;
+    heldChanges = [];
+    return judgeAll(held);
 };
 
 // The markup of the document: the root's inner markup with tagNames and, when `withRanges` (or when
@@ -428,7 +440,9 @@ const readMarkup = (root, withRanges, piecesOnly) => {
     }
     const checked = result.engine === native;
     generation += 1;
+    kept = null; // a new read supersedes the one kept: changes from now on are held for this one
     lastRead = { generation, record, hidden: result.hidden };
+    heldChanges = [];
     observe(record);
     const reply = { markup: units(result.text), route, checked, generation };
     if (withRanges || result.hidden) {
@@ -506,8 +520,8 @@ const api = Object.freeze({
     //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
     //   {ranges, hiddenParts}: see readMarkup.
     // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
-    // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long the
-    //   document has gone without a change that dropped it; {holdsRequiredText} with `requiredText`.
+    // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long ago a
+    //   change last dropped a read; {holdsRequiredText} with `requiredText`.
     read: (request) => {
         const start = now();
         takeChanges();
@@ -523,7 +537,7 @@ const api = Object.freeze({
             Object.assign(reply, readTexts());
         } else if (!request.part) {
             reply.keptGeneration = kept === null ? 0 : kept.generation;
-            reply.quietMs = now() - lastChangeAt;
+            reply.quietMs = now() - lastDropAt;
             if (request.requiredText) reply.holdsRequiredText = holdsText(request.requiredText);
         }
         reply.scriptMs = now() - start;
