@@ -22,13 +22,13 @@ bench/plot_pass_time.py "$work/x11.txt" bench/pass-time.svg
 # Our pass against the scripted one, page by page (both less the download, both on settled pages).
 python3 - "$work/x11.txt" "$work/offscreen.txt" "$work/scripted.json" >"$work/ratio.txt" <<'PY'
 import json, re, sys
-row = re.compile(r"^\s*(\d+) KB page, nested (\d+) deep\s+([\d.]+) ms")
+row = re.compile(r"^\s*(\d+) KB page, nested (\d+) deep(, live)?\s+([\d.]+) ms")
 def ours(path):
     figures = {}
     for line in open(path, encoding="utf-8"):
         match = row.match(line)
         if match and not line.startswith("    "):
-            figures.setdefault(f"{match[1]} KB, nested {match[2]} deep", float(match[3]))
+            figures.setdefault(f"{match[1]} KB, nested {match[2]} deep{match[3] or ''}", float(match[4]))
     return figures
 x11, offscreen = ours(sys.argv[1]), ours(sys.argv[2])
 scripted = json.load(open(sys.argv[3], encoding="utf-8"))["medians"]

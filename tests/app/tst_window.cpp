@@ -468,8 +468,8 @@ t.setAttributeNS('urn:x', 'EM:x', 'w');)"_s
         << u"document.getElementById('t').appendChild(document.createElementNS('http://www.w3.org/1999/xhtml', 'q:em')).textContent = '颜色'"_s
         << u"walk"_s << u"品牌"_s << QStringList{u"<X-EM>c</X-EM>"_s, u"<Q:EM>颜色</Q:EM>"_s};
     QTest::newRow("template holding markers")
-        << u"<template><em>颜色</em></template>"_s << QString() << u"walk"_s << u"颜色"_s
-        << QStringList{u"<TEMPLATE><EM>颜色</EM></TEMPLATE>"_s};
+        << u"<template>a&lt;<!--c--><em>颜色</em></template>"_s << QString() << u"walk"_s << u"颜色"_s
+        << QStringList{u"<TEMPLATE>a&lt;<!--c--><EM>颜色</EM></TEMPLATE>"_s};
     QTest::newRow("raw text and attribute values holding <em> and </em>")
         << uR"(<script>var s = "<em>颜色</em>";</script><textarea><em>尺寸</em></textarea><i title="<em>" lang="</em>">i</i>)"_s
         << QString() << u"walk"_s << u"品牌"_s

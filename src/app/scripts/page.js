@@ -200,8 +200,9 @@ const enginePieces = () => {
             }
             return isVoid;
         },
+        // A template's own contents have no parent element: a plain element stands in for it.
         leaf: (node, parent) => {
-            const host = nodeTypeOf.call(parent) === ELEMENT_NODE
+            const host = nodeTypeOf.call(parent) === ELEMENT_NODE && !isTemplate(parent)
                 ? (standInFor(namespaceOf.call(parent), qualifiedNameOf(parent)) || plain()) : plain();
             replaceChildrenOn.call(host, cloneNodeOf.call(node, false));
             return innerHtmlOf.call(host);
