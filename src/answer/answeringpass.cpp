@@ -15,23 +15,28 @@ AnsweringPass::AnsweringPass(BrowserPane &pane, ProductPages &productPages, QObj
     : QObject(parent), m_pane(pane), m_productPages(productPages), m_questionAhead(pane)
 {}
 
-void AnsweringPass::request()
+void AnsweringPass::request(PassTrigger trigger)
 {
     if (m_running) {
+        m_queuedTrigger = m_queued && m_queuedTrigger == PassTrigger::User ? PassTrigger::User : trigger;
         m_queued = true;
         return;
     }
-    run();
+    run(trigger);
 }
 
-void AnsweringPass::run()
+void AnsweringPass::run(PassTrigger trigger)
 {
     m_running = true;
+    m_trigger = trigger;
     m_report = PassReport();
     m_report.timings.started = timeMarkNs();
     Q_EMIT started();
     m_report.pageUrl = m_pane.currentUrl();
-    m_report.trialItemPage = isTrialItemPage(m_report.pageUrl);
+    // The user may answer on any page that looks like a trial item page; the timer only on the trial
+    // site's own.
+    m_report.trialItemPage = trigger == PassTrigger::User ? isTrialItemPage(m_report.pageUrl)
+                                                          : isTrialSiteItemPage(m_report.pageUrl);
     if (!m_report.trialItemPage) {
         report(m_report);
         finish();
@@ -77,8 +82,8 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
 void AnsweringPass::lookUp(const QString &attribute, const QString &documentToken)
 {
     m_productPages.get(
-        documentToken, productRequest(m_report.answerLink, m_report.pageUrl), this,
-        [this, attribute, documentToken](const ProductPages::Page &page) {
+        documentToken, productRequest(m_report.answerLink, m_report.pageUrl, m_trigger == PassTrigger::User),
+        this, [this, attribute, documentToken](const ProductPages::Page &page) {
             const qint64 started = m_report.timings.started;
             m_report.timings.pageReady = timeMarkNs();
             m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
@@ -103,10 +108,13 @@ void AnsweringPass::answerFromProductPage(const QString &pageText, const QString
     deliver(answer, documentToken);
 }
 
-DownloadRequest AnsweringPass::productRequest(const QString &answerLink, const QString &trialPageUrl)
+DownloadRequest AnsweringPass::productRequest(const QString &answerLink, const QString &trialPageUrl,
+                                              bool userActivated)
 {
     DownloadRequest request;
     request.url = QUrl(answerLink);
+    request.initiator = QUrl(trialPageUrl);
+    request.userActivated = userActivated;
     // A page from the internet may not send the download into this machine or the user's network.
     request.privateNetworkAllowed = isPrivateNetworkHost(QUrl(trialPageUrl));
     return request;
@@ -118,6 +126,8 @@ void AnsweringPass::pageLoaded()
     if (!isTrialItemPage(url))
         return;
     m_questionAhead.pageLoaded();
+    if (!isTrialSiteItemPage(url))
+        return; // nobody asked: no download from a page of another site
     // The links, and whether there is a question at all: without one no page is downloaded.
     PageReadRequest read;
     read.withLinks = true;
@@ -125,7 +135,7 @@ void AnsweringPass::pageLoaded()
     m_pane.readPage(read, this, [this, url](const PageSnapshot &page) {
         const QString link = answerPageLink(page.links);
         if (page.holdsRequiredText.value_or(false) && !link.isEmpty() && m_pane.currentUrl() == url)
-            m_productPages.prepare(page.documentToken, productRequest(link, url));
+            m_productPages.prepare(page.documentToken, productRequest(link, url, false));
     });
 }
 
@@ -168,7 +178,7 @@ void AnsweringPass::finish()
     Q_EMIT finished();
     if (m_queued && !m_running) {
         m_queued = false;
-        run();
+        run(m_queuedTrigger);
     }
 }
 

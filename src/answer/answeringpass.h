@@ -10,6 +10,14 @@
 
 namespace Quillory {
 
+// Who started a pass: the user (a key, the button), or auto-answer's timer, which nobody asked for at
+// that moment.
+enum class PassTrigger
+{
+    User,
+    Timer,
+};
+
 // One answering pass on the asynchronous engine: read the URL; on a trial item page read the document
 // text and the links in one go, cut the question attribute, look it up on the product page (which
 // ProductPages may have downloaded already), then hand the answer to the window and write it into the
@@ -24,8 +32,9 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // Starts a pass, or, while one runs, makes sure exactly one more follows it.
-    void request();
+    // Starts a pass, or, while one runs, makes sure exactly one more follows it (the user's, when either
+    // of those put off was the user's).
+    void request(PassTrigger trigger = PassTrigger::User);
     // Forgets a pass that `request` put off; the one under way runs to its end.
     void dropQueued() { m_queued = false; }
 
@@ -52,7 +61,7 @@ Q_SIGNALS:
     void reported(const Quillory::PassReport &report);
 
 private:
-    void run();
+    void run(PassTrigger trigger);
     void answerFromPage(const PageSnapshot &page, const QString &documentText);
     void lookUp(const QString &attribute, const QString &documentToken);
     void answerFromProductPage(const QString &pageText, const QString &attribute,
@@ -60,7 +69,8 @@ private:
     void deliver(const QString &answer, const QString &documentToken);
     void report(PassReport report);
     void finish();
-    static DownloadRequest productRequest(const QString &answerLink, const QString &trialPageUrl);
+    static DownloadRequest productRequest(const QString &answerLink, const QString &trialPageUrl,
+                                          bool userActivated);
 
     BrowserPane &m_pane;
     ProductPages &m_productPages;
@@ -68,7 +78,9 @@ private:
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;
-    PassReport m_report; // of the pass under way
+    PassTrigger m_queuedTrigger = PassTrigger::Timer;
+    PassTrigger m_trigger = PassTrigger::User; // of the pass under way
+    PassReport m_report;                       // of the pass under way
 };
 
 } // namespace Quillory

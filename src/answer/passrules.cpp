@@ -5,6 +5,7 @@
 #include "trialsite.h"
 
 #include <QStringView>
+#include <QUrl>
 
 namespace Quillory {
 
@@ -13,6 +14,15 @@ bool isTrialItemPage(const QString &url)
     // The prefix anywhere in the URL (inside a query too), compared exactly: https or other letter
     // case is not a trial item page.
     return positionOf(url, TrialSite::itemPagePrefix) != 0;
+}
+
+bool isTrialSiteItemPage(const QString &url)
+{
+    static const QUrl itemPage(TrialSite::itemPagePrefix);
+    const QUrl candidate(url, QUrl::StrictMode);
+    return candidate.isValid() && candidate.scheme() == itemPage.scheme() &&
+           candidate.host() == itemPage.host() && candidate.port(80) == itemPage.port(80) &&
+           candidate.path() == itemPage.path() && candidate.userInfo().isEmpty();
 }
 
 QString answerPageLink(const std::optional<QList<PageLink>> &links)

@@ -10,8 +10,14 @@
 // The rules of one answering pass that work on plain text, apart from the browser and the network.
 namespace Quillory {
 
-// True when `url` holds the trial item-page prefix anywhere, compared exactly.
+// True when `url` holds the trial item-page prefix anywhere, compared exactly: the test a pass the user
+// asked for makes.
 bool isTrialItemPage(const QString &url);
+
+// True when `url` really is a trial item page: the trial site's scheme and host, the item page's path.
+// Work nobody asked for (the product page downloaded when a page loads, auto-answer's passes) runs
+// only there, so that no other site can make the program fetch pages with the user's credentials.
+bool isTrialSiteItemPage(const QString &url);
 
 // The href of the last link whose text is exactly "找答案"; "" when none matches. A link whose text
 // could not be read counts as a match; a match whose href could not be read keeps the earlier one.

@@ -166,7 +166,8 @@ QStringList ProductPages::cookiesFor(const DownloadRequest &request) const
 {
     QStringList pairs;
     if (const SharedCookieJar *jar = m_worker.downloader().session().cookies) {
-        for (const QNetworkCookie &cookie : jar->cookiesForUrl(request.url))
+        for (const QNetworkCookie &cookie :
+             jar->cookiesForRequest(request.url, request.initiator, request.userActivated))
             pairs.append(QString::fromLatin1(cookie.toRawForm(QNetworkCookie::NameAndValueOnly)));
     }
     pairs.sort();

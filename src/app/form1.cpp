@@ -257,12 +257,12 @@ void Form1::Command_dati_Click()
 
 void Form1::Timer1_Timer()
 {
-    dati();
+    dati(PassTrigger::Timer);
 }
 
-void Form1::dati()
+void Form1::dati(PassTrigger trigger)
 {
-    m_pass->request();
+    m_pass->request(trigger);
 }
 
 // From its first step to its last a pass has the answer button disabled: neither a click nor Alt+Z starts

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "answer/answeringpass.h"
 #include "answer/intervaltimer.h"
 #include "pagetext/pagedownloader.h"
 
@@ -97,7 +98,7 @@ private:
     void Check1_Click();
     void Timer1_Timer();
     void WebBrowser1_NewWindow2();
-    void dati();
+    void dati(PassTrigger trigger = PassTrigger::User);
     void passStarted();
     void passFinished();
     void showBusy(bool busy);

@@ -27,6 +27,51 @@ QList<QNetworkCookie> SharedCookieJar::cookiesForUrl(const QUrl &url) const
     return QNetworkCookieJar::cookiesForUrl(url);
 }
 
+QList<QNetworkCookie> SharedCookieJar::cookiesForRequest(const QUrl &url, const QUrl &initiator,
+                                                         bool userActivated) const
+{
+    QList<QNetworkCookie> cookies = cookiesForUrl(url);
+    if (initiator.isEmpty() || isSameSite(url, initiator))
+        return cookies;
+    cookies.removeIf([userActivated](const QNetworkCookie &cookie) {
+        switch (cookie.sameSitePolicy()) {
+        case QNetworkCookie::SameSite::None:
+            return false;
+        case QNetworkCookie::SameSite::Lax:
+            return !userActivated;
+        case QNetworkCookie::SameSite::Default:
+        case QNetworkCookie::SameSite::Strict:
+            return true;
+        }
+        return true;
+    });
+    return cookies;
+}
+
+bool SharedCookieJar::isSameSite(const QUrl &a, const QUrl &b) const
+{
+    return registrableDomain(a.host()) == registrableDomain(b.host());
+}
+
+// The shortest ending of `host` under which a cookie may be set, by the jar's public-suffix rules
+// (validateCookie refuses a cookie for a public suffix), and never a top-level label alone (a top-level
+// domain the list does not know is a registry all the same); the host itself when every shorter ending
+// is a public suffix, or when the host is an address.
+QString SharedCookieJar::registrableDomain(const QString &host) const
+{
+    const QString name = host.endsWith(u'.') ? host.chopped(1).toLower() : host.toLower();
+    const QUrl url(QStringLiteral("http://") + name + u'/');
+    const QStringList labels = name.split(u'.');
+    for (qsizetype count = 2; count < labels.size(); ++count) {
+        const QString ending = labels.sliced(labels.size() - count).join(u'.');
+        QNetworkCookie probe("p", "v");
+        probe.setDomain(u'.' + ending);
+        if (!ending.isEmpty() && validateCookie(probe, url))
+            return ending;
+    }
+    return name;
+}
+
 bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url)
 {
     QList<QNetworkCookie> taken;

@@ -28,6 +28,15 @@ public:
     QList<QNetworkCookie> persistentCookies() const;
 
     QList<QNetworkCookie> cookiesForUrl(const QUrl &url) const override;
+    // The cookies a browser would send with a request for `url` made from the page `initiator`: all of
+    // them to the page's own site; to another site, SameSite=Lax ones only when the user's own action
+    // made the request, SameSite=None ones always, and no others. A cookie without a known SameSite
+    // attribute counts as Strict: the pane's cookie store does not say which attribute its cookies
+    // have, and sending fewer cookies to another site is the side to err on. An empty `initiator`: by
+    // the jar's own rules alone.
+    QList<QNetworkCookie> cookiesForRequest(const QUrl &url, const QUrl &initiator, bool userActivated) const;
+    // Whether two URLs belong to one site: the same registrable domain (public suffix plus one label).
+    bool isSameSite(const QUrl &a, const QUrl &b) const;
     bool setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url) override;
     bool insertCookie(const QNetworkCookie &cookie) override;
     bool updateCookie(const QNetworkCookie &cookie) override;
@@ -39,6 +48,8 @@ Q_SIGNALS:
     void cookiesReceived(const QList<QNetworkCookie> &cookies, const QUrl &url);
 
 private:
+    QString registrableDomain(const QString &host) const;
+
     mutable QRecursiveMutex m_mutex;
 };
 

@@ -90,9 +90,10 @@ class HopSender final
 {
 public:
     HopSender(QNetworkAccessManager &manager, const DownloadRequest &request, const DownloadLimits &limits,
-              const QByteArray &userAgent, std::stop_token stop)
+              const BrowserSession &session, std::stop_token stop)
         : m_manager(manager), m_maxBody(limits.maxBodyBytes), m_waitFlags(request.waitFlags),
-          m_onStop(std::move(stop), [this] {
+          m_cookies(request.initiator.isEmpty() ? nullptr : session.cookies), m_initiator(request.initiator),
+          m_userActivated(request.userActivated), m_onStop(std::move(stop), [this] {
               // Runs on the thread that requested the stop: hand the work to the loop's thread.
               QMetaObject::invokeMethod(
                   &m_loop, [this] { end(Ending::Cancelled, QStringLiteral("cancelled")); },
@@ -104,8 +105,12 @@ public:
         m_request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                                QNetworkRequest::ManualRedirectPolicy);
         m_request.setTransferTimeout(int(std::clamp<qint64>(limits.transferTimeout.count(), 0, INT_MAX)));
-        if (!userAgent.isEmpty())
-            m_request.setHeader(QNetworkRequest::UserAgentHeader, userAgent);
+        if (!session.userAgent.isEmpty())
+            m_request.setHeader(QNetworkRequest::UserAgentHeader, session.userAgent);
+        // Cookies by the browser's rules for the page the request is made for: set here, hop by hop,
+        // rather than by the network manager, which knows nothing of that page.
+        if (m_cookies)
+            m_request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
         for (const auto &[name, value] : request.headers)
             m_request.setRawHeader(name, value);
 
@@ -135,9 +140,12 @@ private:
     }
 
     QNetworkAccessManager &m_manager;
-    QNetworkRequest m_request; // every hop's, but for its URL
+    QNetworkRequest m_request; // every hop's, but for its URL and cookies
     const qint64 m_maxBody;
     const QEventLoop::ProcessEventsFlags m_waitFlags;
+    const SharedCookieJar *const m_cookies; // set: each hop's cookies are picked here
+    const QUrl m_initiator;
+    const bool m_userActivated;
     Ending m_ending = Ending::None;
     QString m_endingText;
     QPointer<QNetworkReply> m_reply; // the hop in flight
@@ -155,6 +163,11 @@ Hop HopSender::get(const QUrl &url)
     QString transportErrorText;
     QNetworkRequest request = m_request;
     request.setUrl(url);
+    if (m_cookies) {
+        const QList<QNetworkCookie> cookies = m_cookies->cookiesForRequest(url, m_initiator, m_userActivated);
+        if (!cookies.isEmpty())
+            request.setHeader(QNetworkRequest::CookieHeader, QVariant::fromValue(cookies));
+    }
     // Declared after everything its handlers touch, so that it goes first.
     const std::unique_ptr<QNetworkReply> owned(m_manager.get(request));
     QNetworkReply *const reply = owned.get();
@@ -357,7 +370,7 @@ DownloadResult fetchOn(QNetworkAccessManager &manager, const DownloadRequest &re
                        const DownloadLimits &limits, const BrowserSession &session)
 {
     useCookieJar(manager, session.cookies);
-    HopSender hops(manager, request, limits, session.userAgent, std::move(stop));
+    HopSender hops(manager, request, limits, session, std::move(stop));
     QUrl current = request.url;
     QStringList cookiesSet;
     for (int followed = 0;; ++followed) {

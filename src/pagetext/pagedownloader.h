@@ -74,6 +74,11 @@ struct DownloadRequest
     bool decodeText = true;                           // false: DownloadResult::text stays empty
     // false: a URL (or a redirect) to this machine or a private network is refused (weburl.h).
     bool privateNetworkAllowed = true;
+    // The page the request is made for, and whether the user's own action (a key, a click) made it: the
+    // session's cookies go with it as a browser would send them (SharedCookieJar::cookiesForRequest).
+    // Empty: by the jar's own rules alone.
+    QUrl initiator;
+    bool userActivated = false;
     // What the wait may run on the calling thread: AllEvents lets a window's events run;
     // ExcludeUserInputEvents holds the user's input back until the download has ended.
     QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;

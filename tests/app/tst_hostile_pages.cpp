@@ -38,6 +38,8 @@ private Q_SLOTS:
     void elementNamesCannotSwitchThePassOff();
     void answerLinkIntoThePrivateNetwork_data();
     void answerLinkIntoThePrivateNetwork();
+    void credentialsGoAsABrowserSendsThem_data();
+    void credentialsGoAsABrowserSendsThem();
 
 private:
     void runPass() { Hostile::runPass(*m_window); }
@@ -283,6 +285,86 @@ void HostilePagesTest::answerLinkIntoThePrivateNetwork()
     QUILLORY_TRY_COMPARE(reported.size(), 1);
     const QString line = describePass(reported.first().first().value<PassReport>());
     QVERIFY2(line.contains(u"download refused: "_s) && line.contains(u"private network"_s), qPrintable(line));
+}
+
+void HostilePagesTest::credentialsGoAsABrowserSendsThem_data()
+{
+    QTest::addColumn<QString>("trialPage");
+    QTest::addColumn<QString>("answerLink");
+    QTest::addColumn<QString>("cookieCutter");   // the page that sets the answer link site's cookies
+    QTest::addColumn<QStringList>("withoutKey"); // cookies of the early download (none: no download)
+    QTest::addColumn<bool>("keyDownloads");      // the button's pass downloads (else: the copy kept serves)
+    QTest::addColumn<QStringList>("withKey");    // cookies of that download
+
+    const QString sameSiteProduct = u"http://item.taobao.com/item.htm?id=77"_s;
+    QTest::newRow("the trial site: same site, every cookie, with or without a key")
+        << trialItemUrl << sameSiteProduct << u"http://item.taobao.com/login"_s
+        << QStringList{u"d=1"_s, u"l=1"_s, u"s=1"_s} << false << QStringList{};
+    // The pane's store does not say which SameSite attribute a cookie has: each counts as Strict.
+    QTest::newRow("another site naming the trial page in its query: nothing without a key, no Strict")
+        << u"http://any.example/?u=http://try.taobao.com/item.htm"_s << u"http://bank.example/item.htm"_s
+        << u"http://bank.example/login"_s << QStringList{u"NO DOWNLOAD"_s} << true << QStringList{};
+    QTest::newRow("a host that begins with the trial site's: not the trial site")
+        << u"http://try.taobao.com.any.example/?http://try.taobao.com/item.htm"_s
+        << u"http://bank.example/item.htm"_s << u"http://bank.example/login"_s
+        << QStringList{u"NO DOWNLOAD"_s} << true << QStringList{};
+}
+
+// Downloads carry the session's cookies as a browser would for the trial page's site: a page of another
+// site gets no download at all without a key press, nor a write on auto-answer's timer, and never the
+// answer link site's Strict cookies.
+void HostilePagesTest::credentialsGoAsABrowserSendsThem()
+{
+    QFETCH(QString, trialPage);
+    QFETCH(QString, answerLink);
+    QFETCH(QString, cookieCutter);
+    QFETCH(QStringList, withoutKey);
+    QFETCH(bool, keyDownloads);
+    QFETCH(QStringList, withKey);
+
+    // The answer link's site sets a Strict, a Lax and a plain cookie in the pane, as a login would.
+    HttpReply login = HttpReply::html("<p>logged in</p>", "utf-8");
+    login.withHeader("Set-Cookie", "s=1; Path=/; SameSite=Strict")
+        .withHeader("Set-Cookie", "l=1; Path=/; SameSite=Lax")
+        .withHeader("Set-Cookie", "d=1; Path=/");
+    servePage(cookieCutter, login);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(cookieCutter)));
+
+    servePage(answerLink, productPage(brandValue));
+    servePage(trialPage, TrialSiteFixture::trialPage(brandQuestion(), {answerLink}));
+    auto cookiesSent = [&]() -> std::optional<QStringList> {
+        for (const HttpRequest &request : proxy().requests()) {
+            if (request.url == QUrl(answerLink)) {
+                QStringList cookies =
+                    QString::fromLatin1(request.header("Cookie")).split(u"; "_s, Qt::SkipEmptyParts);
+                cookies.sort();
+                return cookies;
+            }
+        }
+        return std::nullopt;
+    };
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialPage)));
+    m_window->Check1->click(); // auto-answer on: its timer must not act for another site's page
+    if (withoutKey == QStringList{u"NO DOWNLOAD"_s}) {
+        runEventLoop(1500);
+        QVERIFY(!cookiesSent());
+        QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), QString());
+    } else {
+        QUILLORY_TRY_VERIFY(cookiesSent().has_value());
+        QCOMPARE(*cookiesSent(), withoutKey);
+    }
+    m_window->Check1->click();
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
+
+    proxy().clearRequests();
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    if (!keyDownloads) {
+        QVERIFY(!cookiesSent());
+    } else {
+        QUILLORY_TRY_VERIFY(cookiesSent().has_value());
+        QCOMPARE(*cookiesSent(), withKey);
+    }
 }
 
 QUILLORY_BROWSER_TEST_MAIN(HostilePagesTest, TrialSiteFixture::startProxy)

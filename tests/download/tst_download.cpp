@@ -70,6 +70,8 @@ private Q_SLOTS:
     void openUrl();
     void sessionCookiesAndUserAgent();
     void cookieFile();
+    void cookiesForRequestFollowSameSite_data();
+    void cookiesForRequestFollowSameSite();
     void privateNetworkHosts_data();
     void privateNetworkHosts();
     void privateNetworkRefused();
@@ -897,4 +899,46 @@ void tst_Download::bytesToBstr()
 }
 
 QTEST_GUILESS_MAIN(tst_Download)
+using namespace Qt::StringLiterals;
+
+void tst_Download::cookiesForRequestFollowSameSite_data()
+{
+    QTest::addColumn<QString>("initiator");
+    QTest::addColumn<bool>("userActivated");
+    QTest::addColumn<QStringList>("sent");
+
+    const QStringList all{u"d"_s, u"l"_s, u"n"_s, u"s"_s};
+    QTest::newRow("no initiator: the jar's own rules") << QString() << false << all;
+    QTest::newRow("same site, another host") << u"http://try.shop.example/item.htm"_s << false << all;
+    QTest::newRow("same site, a trailing dot") << u"http://shop.example./"_s << false << all;
+    QTest::newRow("another site, the user's key")
+        << u"http://other.example/"_s << true << QStringList{u"l"_s, u"n"_s};
+    QTest::newRow("another site, nobody asked") << u"http://other.example/"_s << false << QStringList{u"n"_s};
+    QTest::newRow("another site under an unknown top-level domain")
+        << u"http://example/"_s << true << QStringList{u"l"_s, u"n"_s};
+}
+
+// Which of the session's cookies go with a request made for a page: SameSite as a browser applies it,
+// a cookie without a known SameSite attribute counting as Strict.
+void tst_Download::cookiesForRequestFollowSameSite()
+{
+    QFETCH(QString, initiator);
+    QFETCH(bool, userActivated);
+    QFETCH(QStringList, sent);
+
+    SharedCookieJar jar;
+    const QUrl url(u"http://item.shop.example/item.htm"_s);
+    for (const QByteArray &line : {QByteArray("s=1; SameSite=Strict"), QByteArray("l=1; SameSite=Lax"),
+                                   QByteArray("n=1; SameSite=None"), QByteArray("d=1")})
+        QVERIFY(jar.setCookiesFromUrl(QNetworkCookie::parseCookies(line), url));
+    QStringList names;
+    for (const QNetworkCookie &cookie : jar.cookiesForRequest(url, QUrl(initiator), userActivated))
+        names.append(QString::fromLatin1(cookie.name()));
+    names.sort();
+    QCOMPARE(names, sent);
+    // Sites by the public-suffix rules.
+    QVERIFY(jar.isSameSite(QUrl(u"http://a.shop.co.uk/"_s), QUrl(u"http://b.shop.co.uk/"_s)));
+    QVERIFY(!jar.isSameSite(QUrl(u"http://a.co.uk/"_s), QUrl(u"http://b.co.uk/"_s)));
+}
+
 #include "tst_download.moc"
