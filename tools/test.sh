@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
 # openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
-# manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format.
+# manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format;
+# clang-14: the unit tests built by a second compiler.
 # (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
-tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format
+tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14
 
 echo "== format (.clang-format)"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
@@ -24,6 +25,14 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILLORY_SANITI
 cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure
+
+# The same unit tests built by clang, so that the tree stays portable between compilers.
+if command -v clang++-14 >/dev/null; then
+    cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++-14 \
+          -DQUILLORY_WITH_APP=OFF -DQUILLORY_WITH_BENCH=OFF -DQUILLORY_WERROR=ON >/dev/null
+    cmake --build build-clang
+    ctest --test-dir build-clang --output-on-failure
+fi
 
 echo "== fuzz targets, ${FUZZ_SECONDS:=8} s each over their seeds"
 FUZZ_SECONDS=$FUZZ_SECONDS fuzz/run.sh

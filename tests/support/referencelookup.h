@@ -53,7 +53,7 @@ inline QuestionCut cutQuestionLiterally(const QString &document)
 {
     const qsizetype questionStart = *findFrom(document, TrialSite::questionMarker, 1);
     if (questionStart == 0)
-        return {false, TrialSite::reportAnswer};
+        return QuestionCut{false, TrialSite::reportAnswer, {}};
     QString answerText;
     const qsizetype linkTextPos = *findFrom(document, TrialSite::answerLinkText, 1);
     if (auto cut = midText(document, questionStart, linkTextPos - questionStart))
@@ -62,7 +62,7 @@ inline QuestionCut cutQuestionLiterally(const QString &document)
     const qsizetype attributeEnd = *findFrom(answerText, u"</EM>", 1);
     if (auto cut = midText(answerText, attributeStart, attributeEnd - attributeStart))
         answerText = *cut;
-    return {true, answerText};
+    return QuestionCut{true, answerText, {}};
 }
 
 } // namespace Quillory::Testing
