@@ -9,6 +9,13 @@
 
 namespace Quillory {
 
+// Who asked for a pass: the user (the answer button, its access key) or the auto-answer timer.
+enum class PassTrigger
+{
+    User,
+    Timer,
+};
+
 // One answering pass on the asynchronous engine: read the URL; on a trial item page read the document
 // text and the links in one go, cut the question attribute, look it up on the product page (which
 // ProductPages may have downloaded already), then hand the answer to the window and write it into the
@@ -23,8 +30,13 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // Starts a pass, or, while one runs, makes sure exactly one more follows it.
-    void request();
+    // Starts a pass, or, while one runs, makes sure exactly one more follows it. A pass the user asked
+    // for writes the field whatever it holds; one the timer started leaves the user's typing there.
+    void request(PassTrigger trigger = PassTrigger::User);
+    // Stops a pass that waits for its product page: it writes nothing, the field stays as it is, and
+    // the pass put off behind it is forgotten. Does nothing at any other time.
+    void cancel();
+    bool isWaiting() const { return m_waiting; }
     // Forgets a pass that `request` put off; the one under way runs to its end.
     void dropQueued() { m_queued = false; }
 
@@ -40,6 +52,8 @@ public:
 
 Q_SIGNALS:
     void started();
+    // The pass waits for its product page (until `finished`); `cancel` can stop it now.
+    void waitingForProductPage();
     void answerReady(const QString &answer);
     void finished();
     // The page reported back on writing the answer field (after `finished`).
@@ -48,7 +62,7 @@ Q_SIGNALS:
     void reported(const Quillory::PassReport &report);
 
 private:
-    void run();
+    void run(PassTrigger trigger);
     void answerFromPage(const PageSnapshot &page, const QString &documentText);
     void lookUp(const QString &attribute, const QString &documentToken);
     void answerFromProductPage(const QString &pageText, const QString &attribute,
@@ -63,6 +77,11 @@ private:
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;
+    bool m_waiting = false;
+    // A later request by the user outweighs the timer's: the pass that follows writes.
+    PassTrigger m_queuedTrigger = PassTrigger::Timer;
+    FieldWriteRule m_writeRule = FieldWriteRule::Always; // of the pass under way
+    quint64 m_pass = 0;  // counts the passes: an answer for a cancelled one finds a later count
     PassReport m_report; // of the pass under way
 };
 

@@ -40,6 +40,7 @@ struct PassReport
         DownloadResult::Status status = DownloadResult::Status::NetworkError;
         bool refused = false;
         QString errorText;
+        QNetworkReply::NetworkError networkError = QNetworkReply::NoError;
         int httpStatus = 0;
         qint64 bytes = 0;
         qint64 elapsedMs = 0;
@@ -55,6 +56,7 @@ struct PassReport
     std::optional<AnswerSource> source;
     QString answer;
     std::optional<FieldWrite> field;
+    bool cancelled = false; // the user stopped it while it waited for the product page
     PassTimings timings;
 };
 

@@ -42,7 +42,7 @@ public:
     void readPage(const PageReadRequest &request, QObject *context,
                   std::function<void(const PageSnapshot &)> done) override;
     void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                    QObject *context, std::function<void(FieldWrite)> done) override;
+                    FieldWriteRule rule, QObject *context, std::function<void(FieldWrite)> done) override;
 
     // Markup is read through the engine's own serialization where it can be (the default), else by
     // the exact walk of our own, as if every read asked for it. Tests compare the two.

@@ -62,10 +62,11 @@ QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks,
                             stringLiteral(requiredText)});
 }
 
-QString writeField(const QString &documentToken, const QString &fieldName, const QString &value)
+QString writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                   bool keepUserEdit)
 {
-    return call("writeField"_L1,
-                {stringLiteral(documentToken), stringLiteral(fieldName), stringLiteral(value)});
+    return call("writeField"_L1, {stringLiteral(documentToken), stringLiteral(fieldName),
+                                  stringLiteral(value), boolean(keepUserEdit)});
 }
 
 QString focusedLinkTarget()

@@ -23,9 +23,11 @@ QString stringLiteral(const QString &text);
 // `read` in the page script. `part` is "html", "text", or "" for no parts.
 QString readPage(const QString &part, bool rootOnly, bool exact, bool withLinks, const QString &requiredText);
 
-// Writes the answer field of the document that `documentToken` names: 'written', 'no-field' or
+// Writes the answer field of the document that `documentToken` names, unless `keepUserEdit` and the user
+// has typed into it since the last write: 'written', 'kept-edit', 'no-field' or
 // 'page-left'.
-QString writeField(const QString &documentToken, const QString &fieldName, const QString &value);
+QString writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                   bool keepUserEdit);
 
 // The link target of the element that has the focus in the top-level document, or null.
 QString focusedLinkTarget();

@@ -274,6 +274,7 @@ DownloadResult resultOf(Hop hop, const QUrl &finalUrl, const DownloadLimits &lim
     }
     if (hop.error != QNetworkReply::NoError && !(isHttpStatusError(hop.error) && result.httpStatus >= 400)) {
         result.status = Status::NetworkError;
+        result.networkError = hop.error;
         result.errorText = std::move(hop.errorText);
         return result;
     }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QEventLoop>
 #include <QList>
+#include <QNetworkReply>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -43,6 +44,8 @@ struct DownloadResult
     Status status = Status::NetworkError;
     bool refused = false; // a rule of ours stopped it (a redirect it may not follow), not the network
     QString errorText;
+    // What the network reported, for a NetworkError that the network made (a refused connection, say).
+    QNetworkReply::NetworkError networkError = QNetworkReply::NoError;
     int httpStatus = 0;     // the final response's status; the body counts whatever it is
     QByteArray body;        // the whole body, only when status is Ok
     QString text;           // the body decoded in the page's own character set, only when status is Ok
