@@ -103,8 +103,12 @@ QString questionOutcome(const PassReport &report)
 {
     if (!report.question)
         return u"本页没有属性问题，答案是“%1”。"_s.arg(TrialSite::reportAnswer);
-    if (report.answerLink.isEmpty())
-        return u"本页没有“找答案”链接，无法查找 %1。"_s.arg(quoted(report.attribute));
+    if (report.answerLink.isEmpty()) {
+        // Without the link the question's cut has no end either: the attribute is rarely known.
+        return report.attribute.isEmpty()
+                   ? u"本页没有“找答案”链接，无法查找答案。"_s
+                   : u"本页没有“找答案”链接，无法查找 %1。"_s.arg(quoted(report.attribute));
+    }
     if (report.download) {
         const QString problem = downloadProblem(*report.download);
         if (!problem.isEmpty())

@@ -61,15 +61,15 @@ const animatedBaseOf = getterOf(SVGAnimatedString.prototype, 'baseVal');
 const dispatchEventOn = EventTarget.prototype.dispatchEvent;
 const now = Performance.prototype.now.bind(performance);
 const addListenerOn = EventTarget.prototype.addEventListener;
-const isTrustedOf = getterOf(Event.prototype, 'isTrusted');
 const eventTargetOf = getterOf(Event.prototype, 'target');
 
 // The fields the user has typed into since this world last wrote them. Only the user's own input is
-// trusted: the events a write dispatches, and any the page makes up, are not. Listened for on the
-// window in the capture phase, ahead of every listener the page can add.
+// trusted: the events a write dispatches, and any the page makes up, are not. (isTrusted is each
+// event's own unforgeable property, not a prototype's.) Listened for on the window in the capture
+// phase, ahead of every listener the page can add.
 const typedInto = new WeakSet();
 addListenerOn.call(window, 'input', (event) => {
-    if (isTrustedOf.call(event)) typedInto.add(eventTargetOf.call(event));
+    if (event.isTrusted === true) typedInto.add(eventTargetOf.call(event));
 }, true);
 
 // Names this document in this world, so that a write goes only to the document that was read.
