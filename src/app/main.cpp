@@ -4,7 +4,11 @@
 #include "singleinstance.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QLoggingCategory>
 #include <QNetworkProxyFactory>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -24,6 +28,27 @@ int print(std::FILE *stream, const QString &text, int exitCode)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
     return exitCode;
+}
+
+// The engine's start-up diagnostics say nothing a user can act on; the pass lines stay. These rules come
+// before QT_LOGGING_RULES, so "qt.webenginecontext.debug=true" there brings them back.
+void quietEngine()
+{
+    QLoggingCategory::setFilterRules(u"qt.webenginecontext.debug=false\n"
+                                     u"qt.webenginecontext.info=false"_s);
+}
+
+// The pane's own menu and dialogs speak the desktop's language where Qt has a translation for it.
+void loadTranslations(QCoreApplication &app)
+{
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    for (const QString &name : {u"qtbase"_s, u"qtwebengine"_s}) {
+        auto *translator = new QTranslator(&app);
+        if (translator->load(QLocale::system(), name, u"_"_s, folder))
+            QCoreApplication::installTranslator(translator);
+        else
+            delete translator;
+    }
 }
 
 // Brings the window forward on the desktop as the user's own action would.
@@ -54,8 +79,10 @@ int main(int argc, char *argv[])
         break;
     }
 
+    quietEngine();
     Quillory::allowEngineAsRoot();
     QApplication app(argc, argv);
+    loadTranslations(app);
 
     Quillory::SingleInstance instance;
     switch (instance.claim()) {
