@@ -15,7 +15,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display number and writes it to the descriptor it is given.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 5 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break
