@@ -42,12 +42,13 @@ QString networkCause(const PassReport::Download &download)
     case QNetworkReply::ProxyNotFoundError:
     case QNetworkReply::ProxyConnectionClosedError:
         return u"代理服务器连接不上"_s;
+    case QNetworkReply::NoError:
+        // Our own checks: a reply cut short after it began, or a link that is no address at all.
+        return download.httpStatus != 0 ? u"连接中途断开，页面没有下载完"_s : u"“找答案”链接不是有效的网址"_s;
     default:
         break;
     }
-    // A body cut short is reported by us, without a network error.
-    return download.networkError == QNetworkReply::NoError ? u"连接中途断开，页面没有下载完"_s
-                                                           : u"网络出错"_s;
+    return u"网络出错：%1"_s.arg(quoted(download.errorText)); // Qt's text, which may name the link
 }
 
 // Why the product page is not there, or an empty text when it downloaded whole.
@@ -127,6 +128,7 @@ QString fieldOutcome(FieldWrite field)
     case FieldWrite::PageLeft:
         return u"但网页已经换了，没有填写。"_s;
     case FieldWrite::NoDocument:
+        return u"但网页里没有可填写的文档，没有填写。"_s;
     case FieldWrite::NoAnswer:
         return u"但网页没有响应，没有填写。"_s;
     case FieldWrite::KeptEdit:

@@ -420,6 +420,14 @@ void TestAnswerRules::passStatus_data()
                                     << u"商品页下载失败：找不到这个服务器。 已填入答案框。"_s;
     QTest::newRow("body cut short") << downloaded(askedFor(LookupText::noTable), Status::NetworkError)
                                     << u"商品页下载失败：连接中途断开，页面没有下载完。 已填入答案框。"_s;
+    QTest::newRow("link that is no address")
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0)
+        << u"商品页下载失败：“找答案”链接不是有效的网址。 已填入答案框。"_s;
+    PassReport otherError =
+        downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, QNetworkReply::ProtocolFailure);
+    otherError.download->errorText = u"Protocol error"_s;
+    QTest::newRow("other network error")
+        << otherError << u"商品页下载失败：网络出错：“Protocol error”。 已填入答案框。"_s;
     QTest::newRow("no answer within the limit")
         << downloaded(askedFor(LookupText::noTable), Status::TimedOut)
         << u"商品页下载失败：等了 60 秒，服务器没有回应。 已填入答案框。"_s;
@@ -442,6 +450,12 @@ void TestAnswerRules::passStatus_data()
     QTest::newRow("page left")
         << answeredFrom(AnswerSource::List, FieldWrite::PageLeft)
         << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页已经换了，没有填写。"_s;
+    QTest::newRow("no document")
+        << answeredFrom(AnswerSource::List, FieldWrite::NoDocument)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页里没有可填写的文档，没有填写。"_s;
+    QTest::newRow("page did not answer")
+        << answeredFrom(AnswerSource::List, FieldWrite::NoAnswer)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页没有响应，没有填写。"_s;
     QTest::newRow("user's edit kept")
         << answeredFrom(AnswerSource::List, FieldWrite::KeptEdit)
         << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 答案框里是你自己改过的答案，自动答题没有覆盖它。"_s;
