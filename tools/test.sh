@@ -8,7 +8,8 @@ source tools/common.sh
 # openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format.
 # (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
-tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format
+tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format \
+    python3-pyatspi at-spi2-core dbus-daemon
 
 echo "== format (.clang-format)"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
