@@ -2,13 +2,12 @@
 #include "commandline.h"
 #include "form1.h"
 #include "singleinstance.h"
+#include "translations.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkProxyFactory>
-#include <QTranslator>
 
 #include <cstdio>
 
@@ -36,19 +35,6 @@ void quietEngine()
 {
     QLoggingCategory::setFilterRules(u"qt.webenginecontext.debug=false\n"
                                      u"qt.webenginecontext.info=false"_s);
-}
-
-// The pane's own menu and dialogs speak the desktop's language where Qt has a translation for it.
-void loadTranslations(QCoreApplication &app)
-{
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    for (const QString &name : {u"qtbase"_s, u"qtwebengine"_s}) {
-        auto *translator = new QTranslator(&app);
-        if (translator->load(QLocale::system(), name, u"_"_s, folder))
-            QCoreApplication::installTranslator(translator);
-        else
-            delete translator;
-    }
 }
 
 // Brings the window forward on the desktop as the user's own action would.
@@ -82,7 +68,8 @@ int main(int argc, char *argv[])
     quietEngine();
     Quillory::allowEngineAsRoot();
     QApplication app(argc, argv);
-    loadTranslations(app);
+    // The pane's own menu and dialogs speak the desktop's language.
+    Quillory::installQtTranslations(app, QLocale::system());
 
     Quillory::SingleInstance instance;
     switch (instance.claim()) {

@@ -1,5 +1,6 @@
 #include "app/browserpage.h"
 #include "app/form1.h"
+#include "app/translations.h"
 #include "browsertest.h"
 
 #include <QAccessible>
@@ -32,6 +33,7 @@ private Q_SLOTS:
     void controlsHaveNames();
     void clickOnTheLabelTogglesTheBox();
     void paneMenuHoldsOnlyWhatWorks();
+    void paneMenuSpeaksTheDesktopsLanguage();
 
 private:
     QList<QWidget *> strip() const
@@ -157,6 +159,16 @@ void LayoutTest::paneMenuHoldsOnlyWhatWorks()
     QVERIFY(!entries.first()->isSeparator());
     QVERIFY(!entries.last()->isSeparator());
     menu->close();
+}
+
+// Qt's own translations for a Chinese desktop: the pane's menu entries read in Chinese.
+void LayoutTest::paneMenuSpeaksTheDesktopsLanguage()
+{
+    QCOMPARE(installQtTranslations(*QCoreApplication::instance(), QLocale(QLocale::Chinese, QLocale::China)),
+             2);
+    m_window = std::make_unique<Form1>();
+    QCOMPARE(m_window->page()->action(QWebEnginePage::Back)->text(), u"后退"_s);
+    QCOMPARE(m_window->page()->action(QWebEnginePage::CopyLinkToClipboard)->text().contains(u"复制"_s), true);
 }
 
 QUILLORY_BROWSER_TEST_MAIN(LayoutTest)
