@@ -137,7 +137,7 @@ PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyByt
     download.status = result.status;
     download.refused = result.refused;
     download.errorText = result.errorText;
-    download.networkError = result.networkError;
+    download.networkCause = result.networkCause;
     download.httpStatus = result.httpStatus;
     download.bytes = bodyBytes;
     const qint64 ended = result.decodedNs ? result.decodedNs : timeMarkNs();

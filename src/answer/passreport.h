@@ -40,7 +40,7 @@ struct PassReport
         DownloadResult::Status status = DownloadResult::Status::NetworkError;
         bool refused = false;
         QString errorText;
-        QNetworkReply::NetworkError networkError = QNetworkReply::NoError;
+        DownloadResult::Cause networkCause = DownloadResult::Cause::None;
         int httpStatus = 0;
         qint64 bytes = 0;
         qint64 elapsedMs = 0;

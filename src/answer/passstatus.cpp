@@ -29,23 +29,22 @@ QString quoted(const QString &text)
 
 QString networkCause(const PassReport::Download &download)
 {
-    switch (download.networkError) {
-    case QNetworkReply::ConnectionRefusedError:
+    using Cause = DownloadResult::Cause;
+    switch (download.networkCause) {
+    case Cause::ConnectionRefused:
         return u"服务器拒绝了连接"_s;
-    case QNetworkReply::HostNotFoundError:
+    case Cause::HostNotFound:
         return u"找不到这个服务器"_s;
-    case QNetworkReply::RemoteHostClosedError:
+    case Cause::RemoteClosed:
         return u"服务器中途断开了连接"_s;
-    case QNetworkReply::SslHandshakeFailedError:
+    case Cause::SecureConnection:
         return u"安全连接没有建立起来"_s;
-    case QNetworkReply::ProxyConnectionRefusedError:
-    case QNetworkReply::ProxyNotFoundError:
-    case QNetworkReply::ProxyConnectionClosedError:
+    case Cause::Proxy:
         return u"代理服务器连接不上"_s;
-    case QNetworkReply::NoError:
+    case Cause::None:
         // Our own checks: a reply cut short after it began, or a link that is no address at all.
         return download.httpStatus != 0 ? u"连接中途断开，页面没有下载完"_s : u"“找答案”链接不是有效的网址"_s;
-    default:
+    case Cause::Other:
         break;
     }
     return u"网络出错：%1"_s.arg(quoted(download.errorText)); // Qt's text, which may name the link

@@ -360,12 +360,12 @@ PassReport askedFor(const QString &answer)
 }
 
 PassReport downloaded(PassReport report, DownloadResult::Status status, int httpStatus = 200,
-                      QNetworkReply::NetworkError error = QNetworkReply::NoError, bool refused = false)
+                      DownloadResult::Cause cause = DownloadResult::Cause::None, bool refused = false)
 {
     PassReport::Download download;
     download.status = status;
     download.httpStatus = httpStatus;
-    download.networkError = error;
+    download.networkCause = cause;
     download.refused = refused;
     download.elapsedMs = 60000;
     report.download = download;
@@ -413,10 +413,10 @@ void TestAnswerRules::passStatus_data()
     QTest::newRow("not in the table") << answeredFrom(AnswerSource::TableMiss) << notFound;
     QTest::newRow("no table") << answeredFrom(AnswerSource::NoTable) << notFound;
     QTest::newRow("connection refused") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
-                                                      QNetworkReply::ConnectionRefusedError)
+                                                      DownloadResult::Cause::ConnectionRefused)
                                         << u"商品页下载失败：服务器拒绝了连接。 已填入答案框。"_s;
     QTest::newRow("host not found") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
-                                                  QNetworkReply::HostNotFoundError)
+                                                  DownloadResult::Cause::HostNotFound)
                                     << u"商品页下载失败：找不到这个服务器。 已填入答案框。"_s;
     QTest::newRow("body cut short") << downloaded(askedFor(LookupText::noTable), Status::NetworkError)
                                     << u"商品页下载失败：连接中途断开，页面没有下载完。 已填入答案框。"_s;
@@ -424,7 +424,7 @@ void TestAnswerRules::passStatus_data()
         << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0)
         << u"商品页下载失败：“找答案”链接不是有效的网址。 已填入答案框。"_s;
     PassReport otherError =
-        downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, QNetworkReply::ProtocolFailure);
+        downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::Other);
     otherError.download->errorText = u"Protocol error"_s;
     QTest::newRow("other network error")
         << otherError << u"商品页下载失败：网络出错：“Protocol error”。 已填入答案框。"_s;
@@ -439,10 +439,12 @@ void TestAnswerRules::passStatus_data()
         << downloaded(askedFor(LookupText::noTable), Status::UnsupportedScheme, 0)
         << u"“找答案”链接不是网页链接（http 或 https），没有下载。 已填入答案框。"_s;
     QTest::newRow("link into the private network")
-        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, QNetworkReply::NoError, true)
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::None,
+                      true)
         << u"“找答案”链接指向本机或内部网络，不允许下载。 已填入答案框。"_s;
     QTest::newRow("redirect refused")
-        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 302, QNetworkReply::NoError, true)
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 302, DownloadResult::Cause::None,
+                      true)
         << u"“找答案”链接转到了不允许的地址（本机或内部网络、非网页地址，或转了太多次），没有下载。 已填入答案框。"_s;
     QTest::newRow("no answer field")
         << answeredFrom(AnswerSource::List, FieldWrite::NoField)
