@@ -245,7 +245,7 @@ void Form1::nameControls()
 // The strip of controls: each at least at its place and size in twips, and wide and tall enough for
 // its caption at the current font and scale. A control's caption has the room up to the next control
 // (the label's box reaches under the answer box); one that needs more pushes the controls to its right
-// along, keeping the gaps between them. The window is never narrower than the strip.
+// along, keeping the gaps between them.
 void Form1::layoutStrip()
 {
     struct Placed
@@ -276,7 +276,10 @@ void Form1::layoutStrip()
         right = least.x() + shift + qMax(least.width(), needed.width());
         shift += qMax(0, needed.width() - room);
     }
-    setMinimumWidth(right + Twips::toPixels(120));
+    // The window widens to hold the strip it has grown; the user may still make it narrower.
+    const int needed = right + Twips::toPixels(120);
+    if (width() < needed)
+        resize(needed, height());
 }
 
 void Form1::setTabOrder()
@@ -382,7 +385,9 @@ void Form1::changeEvent(QEvent *event)
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    layoutStrip();
+    // Shown by us, with the style's sizes now final; a window restored by the user keeps its width.
+    if (!event->spontaneous())
+        layoutStrip();
     Form_Resize();
     WebBrowser1->setFocus(Qt::OtherFocusReason);
 }
