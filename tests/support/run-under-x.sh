@@ -30,7 +30,7 @@ for _ in $(seq 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || { echo "openbox did not start" >&2; exit 1; }
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || { cat "$work/openbox.log" >&2; echo "openbox did not start" >&2; exit 1; }
 
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb
