@@ -2,7 +2,7 @@
 # on the desktop entry, the metainfo and the manual page. (The programs themselves let the browser engine
 # run without its sandbox as root: allowEngineAsRoot.)
 build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev
-                xauth xvfb desktop-file-utils appstream man-db)
+                qt6-translations-l10n xauth xvfb desktop-file-utils appstream man-db)
 
 # The window alone, in Release, in build-release/ (what run.sh starts and package.sh packs). Arguments
 # go to the configure step; what they set stays in the build directory's cache.

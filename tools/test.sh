@@ -9,7 +9,8 @@ source tools/common.sh
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format;
 # clang-14: the unit tests built by a second compiler.
 # (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
-tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14
+tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14 \
+    python3-pyatspi at-spi2-core dbus-daemon
 
 echo "== format (.clang-format)"
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror

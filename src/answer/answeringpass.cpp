@@ -25,10 +25,24 @@ void AnsweringPass::request(PassTrigger trigger)
     run(trigger);
 }
 
+void AnsweringPass::cancel()
+{
+    if (!m_waiting)
+        return;
+    m_waiting = false;
+    m_queued = false;
+    ++m_pass; // the product page's answer, when it comes, is for nobody
+    m_report.cancelled = true;
+    report(m_report);
+    finish();
+}
+
 void AnsweringPass::run(PassTrigger trigger)
 {
+    ++m_pass;
     m_running = true;
     m_trigger = trigger;
+    m_writeRule = trigger == PassTrigger::Timer ? FieldWriteRule::KeepUserEdit : FieldWriteRule::Always;
     m_report = PassReport();
     m_report.timings.started = timeMarkNs();
     Q_EMIT started();
@@ -81,9 +95,14 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
 // The download may take up to the downloader's limits; the window keeps running meanwhile.
 void AnsweringPass::lookUp(const QString &attribute, const QString &documentToken)
 {
+    m_waiting = true;
+    Q_EMIT waitingForProductPage();
     m_productPages.get(
         documentToken, productRequest(m_report.answerLink, m_report.pageUrl, m_trigger == PassTrigger::User),
-        this, [this, attribute, documentToken](const ProductPages::Page &page) {
+        this, [this, attribute, documentToken, pass = m_pass](const ProductPages::Page &page) {
+            if (pass != m_pass)
+                return;
+            m_waiting = false;
             const qint64 started = m_report.timings.started;
             m_report.timings.pageReady = timeMarkNs();
             m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
@@ -155,7 +174,7 @@ void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
         m_report.field = FieldWrite::NoDocument;
         report(m_report);
     } else {
-        m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, this,
+        m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, m_writeRule, this,
                           [this, passReport = m_report](FieldWrite result) mutable {
                               passReport.field = result;
                               passReport.timings.fieldWritten = timeMarkNs();

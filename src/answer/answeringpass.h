@@ -32,9 +32,13 @@ public:
 
     bool isRunning() const { return m_running; }
 
-    // Starts a pass, or, while one runs, makes sure exactly one more follows it (the user's, when either
-    // of those put off was the user's).
+    // Starts a pass, or, while one runs, makes sure exactly one more follows it. A pass the user asked
+    // for writes the field whatever it holds; one the timer started leaves the user's typing there.
     void request(PassTrigger trigger = PassTrigger::User);
+    // Stops a pass that waits for its product page: it writes nothing, the field stays as it is, and
+    // the pass put off behind it is forgotten. Does nothing at any other time.
+    void cancel();
+    bool isWaiting() const { return m_waiting; }
     // Forgets a pass that `request` put off; the one under way runs to its end.
     void dropQueued() { m_queued = false; }
 
@@ -53,6 +57,8 @@ public:
 
 Q_SIGNALS:
     void started();
+    // The pass waits for its product page (until `finished`); `cancel` can stop it now.
+    void waitingForProductPage();
     void answerReady(const QString &answer);
     void finished();
     // The page reported back on writing the answer field (after `finished`).
@@ -78,9 +84,13 @@ private:
     ElementScope m_scope = ElementScope::RootOnly;
     bool m_running = false;
     bool m_queued = false;
+    bool m_waiting = false;
+    // A later request by the user outweighs the timer's: the pass that follows is the user's.
     PassTrigger m_queuedTrigger = PassTrigger::Timer;
-    PassTrigger m_trigger = PassTrigger::User; // of the pass under way
-    PassReport m_report;                       // of the pass under way
+    PassTrigger m_trigger = PassTrigger::User;           // of the pass under way
+    FieldWriteRule m_writeRule = FieldWriteRule::Always; // of the pass under way
+    quint64 m_pass = 0;  // counts the passes: an answer for a cancelled one finds a later count
+    PassReport m_report; // of the pass under way
 };
 
 } // namespace Quillory

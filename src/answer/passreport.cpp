@@ -140,6 +140,8 @@ QString describeField(FieldWrite field)
         return u"no field written: no document"_s;
     case FieldWrite::NoAnswer:
         return u"no field written: the page did not answer"_s;
+    case FieldWrite::KeptEdit:
+        return u"no field written: the user has typed into it since the last write"_s;
     }
     return {};
 }
@@ -163,6 +165,7 @@ PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyByt
     download.status = result.status;
     download.refused = result.refused;
     download.errorText = result.errorText;
+    download.networkCause = result.networkCause;
     download.httpStatus = result.httpStatus;
     download.bytes = bodyBytes;
     const qint64 ended = result.decodedNs ? result.decodedNs : timeMarkNs();
@@ -185,6 +188,8 @@ QString describePass(const PassReport &report)
                                             : u"; answer link "_s + quoted(report.answerLink);
         if (report.download)
             line += u"; "_s + describeDownload(*report.download);
+        if (report.cancelled)
+            return line + u"; cancelled by the user while the product page downloaded, nothing written"_s;
         if (report.source)
             line += u"; "_s + describeSource(*report.source);
     }

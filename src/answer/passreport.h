@@ -53,6 +53,7 @@ struct PassReport
         DownloadResult::Status status = DownloadResult::Status::NetworkError;
         bool refused = false;
         QString errorText;
+        DownloadResult::Cause networkCause = DownloadResult::Cause::None;
         int httpStatus = 0;
         qint64 bytes = 0;
         qint64 elapsedMs = 0;
@@ -69,6 +70,7 @@ struct PassReport
     std::optional<AnswerSource> source;
     QString answer;
     std::optional<FieldWrite> field;
+    bool cancelled = false; // the user stopped it while it waited for the product page
     PassTimings timings;
 };
 

@@ -264,20 +264,23 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
 }
 
 void BrowserPage::writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                             QObject *context, std::function<void(FieldWrite)> done)
+                             FieldWriteRule rule, QObject *context, std::function<void(FieldWrite)> done)
 {
-    runPageCall(PageScripts::writeField(documentToken, fieldName, value), context,
-                [done = std::move(done)](const QVariant &result) {
-                    const QString outcome = result.toString();
-                    if (outcome == u"written"_s)
-                        done(FieldWrite::Written);
-                    else if (outcome == u"no-field"_s)
-                        done(FieldWrite::NoField);
-                    else if (outcome == u"page-left"_s)
-                        done(FieldWrite::PageLeft);
-                    else
-                        done(FieldWrite::NoAnswer);
-                });
+    runPageCall(
+        PageScripts::writeField(documentToken, fieldName, value, rule == FieldWriteRule::KeepUserEdit),
+        context, [done = std::move(done)](const QVariant &result) {
+            const QString outcome = result.toString();
+            if (outcome == u"written"_s)
+                done(FieldWrite::Written);
+            else if (outcome == u"no-field"_s)
+                done(FieldWrite::NoField);
+            else if (outcome == u"page-left"_s)
+                done(FieldWrite::PageLeft);
+            else if (outcome == u"kept-edit"_s)
+                done(FieldWrite::KeptEdit);
+            else
+                done(FieldWrite::NoAnswer);
+        });
 }
 
 void BrowserPage::keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done)

@@ -42,7 +42,7 @@ public:
     void readPage(const PageReadRequest &request, QObject *context,
                   std::function<void(const PageSnapshot &)> done) override;
     void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                    QObject *context, std::function<void(FieldWrite)> done) override;
+                    FieldWriteRule rule, QObject *context, std::function<void(FieldWrite)> done) override;
 
     void keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done) override;
 

@@ -3,6 +3,7 @@
 #include "answer/answeringpass.h"
 #include "answer/answerpage.h"
 #include "answer/autoanswer.h"
+#include "answer/passstatus.h"
 #include "answer/productpages.h"
 #include "answer/trialsite.h"
 #include "browserpage.h"
@@ -11,15 +12,21 @@
 #include "pagetext/cookiejar.h"
 #include "pagetext/downloadworker.h"
 #include "pagetext/weburl.h"
+#include "paneview.h"
+#include "statusbubble.h"
 #include "twips.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QShortcut>
 #include <QShortcutEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -77,6 +84,49 @@ protected:
         return QPushButton::event(event);
     }
 };
+
+// The check box's caption: a click on it toggles the check box, as on the box itself.
+class CheckBoxLabel final : public QLabel
+{
+public:
+    CheckBoxLabel(const QString &text, QCheckBox *checkBox, QWidget *parent)
+        : QLabel(text, parent), m_checkBox(checkBox)
+    {
+        setBuddy(checkBox);
+    }
+
+protected:
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        QLabel::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+            m_checkBox->isEnabled())
+            m_checkBox->click();
+    }
+
+private:
+    QCheckBox *m_checkBox = nullptr;
+};
+
+// The room a control needs to show its caption whole. A button's is its caption and the style's frame
+// around it, without the wider minimum that styles give buttons in dialogs: the described sizes are
+// narrower than that, and a caption that fits in them needs nothing more.
+QSize captionRoom(const QWidget &control)
+{
+    // The check box shows its box alone: the label beside it is its caption.
+    if (const auto *checkBox = qobject_cast<const QCheckBox *>(&control)) {
+        return {checkBox->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, checkBox),
+                checkBox->style()->pixelMetric(QStyle::PM_IndicatorHeight, nullptr, checkBox)};
+    }
+    const auto *button = qobject_cast<const QPushButton *>(&control);
+    if (!button)
+        return control.sizeHint();
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.features = QStyleOptionButton::None;
+    const QSize caption = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+    return button->style()->sizeFromContents(QStyle::CT_PushButton, &option, caption, button);
+}
 
 template <typename Control> Control *placeControl(Control *control, const char *name, QRect twips)
 {
@@ -143,17 +193,23 @@ void Form1::createControls()
     Command1 = placeControl(new AccessKeyButton(u"查看答案(&c)"_s, this), "Command1", {2400, 120, 1215, 375});
     // Only as wide as its box: its own caption is cut off, the label beside it names the mode.
     Check1 = placeControl(new QCheckBox(u"Check1"_s, this), "Check1", {3840, 240, 255, 255});
-    Label1 = placeControl(new QLabel(u"自动答题（网速要给力啊）"_s, this), "Label1", {4200, 240, 3615, 255});
+    Label1 = placeControl(new CheckBoxLabel(u"自动答题（网速要给力啊）"_s, Check1, this), "Label1",
+                          {4200, 240, 3615, 255});
     Text1 = placeControl(new QLineEdit(u"快捷键：答题Alt+z后退Alt+x查看答案Alt+c，祝好运气！"_s, this),
                          "Text1", {6480, 120, 5535, 375});
     Text1->setMaxLength(std::numeric_limits<int>::max()); // an answer shows whole, however long
     Text1->setCursorPosition(0);
     Command3 = placeControl(new QPushButton(u"by:tovrin"_s, this), "Command3", {12240, 120, 1455, 375});
 
-    WebBrowser1 = placeControl(new QWebEngineView(this), "WebBrowser1", {0, 600, 13935, 8655});
+    WebBrowser1 = placeControl(new PaneView(this), "WebBrowser1", {0, 600, 13935, 8655});
     m_paneTwips = QRectF(0, 600, 13935, 8655);
     m_page = new BrowserPage(m_profile.get(), WebBrowser1);
     WebBrowser1->setPage(m_page);
+    m_status = new StatusBubble(this);
+    m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    m_cancelKey->setEnabled(false); // Esc is the page's own but while a pass waits
+    nameControls();
+    layoutStrip();
 
     for (QPushButton *button : {Command_dati, Command2, Command1, Command3}) {
         button->setAutoDefault(false);
@@ -162,6 +218,68 @@ void Form1::createControls()
     addShiftedAccessKey(Command_dati, Qt::Key_Z);
     addShiftedAccessKey(Command2, Qt::Key_X);
     addShiftedAccessKey(Command1, Qt::Key_C);
+}
+
+// What a screen reader says of each control: its caption without the access key's marker, or what it
+// is for where the caption does not say.
+void Form1::nameControls()
+{
+    Command_dati->setAccessibleName(u"答题"_s);
+    Command_dati->setAccessibleDescription(u"在网页的答案框里填入答案（Alt+Z）"_s);
+    Command2->setAccessibleName(u"后退"_s);
+    Command2->setAccessibleDescription(u"网页后退到上一页（Alt+X）"_s);
+    Command1->setAccessibleName(u"查看答案"_s);
+    Command1->setAccessibleDescription(u"打开本页“找答案”链接的商品页（Alt+C）"_s);
+    Check1->setAccessibleName(Label1->text());
+    Check1->setAccessibleDescription(u"选中时每隔几秒自动答题一次"_s);
+    Label1->setAccessibleName(Label1->text());
+    Label1->setAccessibleDescription(u"点击可切换自动答题"_s);
+    Text1->setAccessibleName(u"答案"_s);
+    Text1->setAccessibleDescription(u"最近一次答题的答案"_s);
+    Command3->setAccessibleName(Command3->text());
+    Command3->setAccessibleDescription(u"在浏览器里打开发布者的网站"_s);
+    WebBrowser1->setAccessibleName(u"网页"_s);
+    WebBrowser1->setAccessibleDescription(u"试用网站的网页"_s);
+}
+
+// The strip of controls: each at least at its place and size in twips, and wide and tall enough for
+// its caption at the current font and scale. A control's caption has the room up to the next control
+// (the label's box reaches under the answer box); one that needs more pushes the controls to its right
+// along, keeping the gaps between them.
+void Form1::layoutStrip()
+{
+    struct Placed
+    {
+        QWidget *control;
+        QRect twips;
+    };
+    const Placed strip[] = {
+        {Command_dati, {120, 120, 855, 375}}, {Command2, {1200, 120, 975, 375}},
+        {Command1, {2400, 120, 1215, 375}},   {Check1, {3840, 240, 255, 255}},
+        {Label1, {4200, 240, 3615, 255}},     {Text1, {6480, 120, 5535, 375}},
+        {Command3, {12240, 120, 1455, 375}},
+    };
+    const auto pixels = [](QRect twips) {
+        return Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height());
+    };
+    int shift = 0;
+    int right = 0;
+    for (std::size_t i = 0; i < std::size(strip); ++i) {
+        const QRect least = pixels(strip[i].twips);
+        const int nextLeft = i + 1 < std::size(strip) ? pixels(strip[i + 1].twips).x() : least.right() + 1;
+        const int room = qMin(least.width(), nextLeft - least.x());
+        const QSize needed = captionRoom(*strip[i].control);
+        const int height = qMax(least.height(), needed.height());
+        // A taller control grows up and down around its middle, but never above the window's top.
+        const int top = qMax(0, least.center().y() - height / 2);
+        strip[i].control->setGeometry(least.x() + shift, top, qMax(least.width(), needed.width()), height);
+        right = least.x() + shift + qMax(least.width(), needed.width());
+        shift += qMax(0, needed.width() - room);
+    }
+    // The window widens to hold the strip it has grown; the user may still make it narrower.
+    const int needed = right + Twips::toPixels(120);
+    if (width() < needed)
+        resize(needed, height());
 }
 
 void Form1::setTabOrder()
@@ -189,6 +307,18 @@ void Form1::connectHandlers()
     connect(Command3, &QPushButton::clicked, this, &Form1::Command3_Click);
     connect(Check1, &QCheckBox::clicked, this, &Form1::Check1_Click);
     connect(Timer1, &IntervalTimer::tick, this, &Form1::Timer1_Timer);
+    connect(m_pass.get(), &AnsweringPass::waitingForProductPage, this, &Form1::passWaiting);
+    connect(m_pass.get(), &AnsweringPass::reported, this, &Form1::passReported);
+    m_waitingAfter.setSingleShot(true);
+    m_waitingAfter.setInterval(busyAfterMs);
+    connect(&m_waitingAfter, &QTimer::timeout, this, [this] {
+        if (m_pass->isWaiting())
+            m_status->showWaiting();
+    });
+    connect(m_cancelKey, &QShortcut::activated, m_pass.get(), &AnsweringPass::cancel);
+    connect(m_status, &StatusBubble::cancelRequested, m_pass.get(), &AnsweringPass::cancel);
+    // What the last pass did holds for the page it was done on.
+    connect(m_page, &QWebEnginePage::loadStarted, m_status, &StatusBubble::clear);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
     // The product page of a trial page is downloaded as soon as the page has loaded.
     connect(m_page, &QWebEnginePage::loadStarted, m_pass.get(), &AnsweringPass::pageLeft);
@@ -221,6 +351,7 @@ void Form1::Form_Resize()
         QSizeF(Twips::fromPixels(outer.width()), Twips::fromPixels(outer.height())), m_paneTwips);
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
+    m_status->placeIn(WebBrowser1->geometry());
 }
 
 // Closing works while a page's dialog is up: the dialog goes with the window.
@@ -243,16 +374,27 @@ void Form1::moveEvent(QMoveEvent *event)
     Form_Resize();
 }
 
+// A new font (the desktop's, or a new scale) gives the captions new sizes.
+void Form1::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        layoutStrip();
+}
+
 void Form1::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // Shown by us, with the style's sizes now final; a window restored by the user keeps its width.
+    if (!event->spontaneous())
+        layoutStrip();
     Form_Resize();
     WebBrowser1->setFocus(Qt::OtherFocusReason);
 }
 
 void Form1::Command_dati_Click()
 {
-    dati();
+    dati(PassTrigger::User);
 }
 
 void Form1::Timer1_Timer()
@@ -263,6 +405,24 @@ void Form1::Timer1_Timer()
 void Form1::dati(PassTrigger trigger)
 {
     m_pass->request(trigger);
+}
+
+// Esc and a click on the status cancel the pass only while it waits; at other times Esc is the page's.
+void Form1::passWaiting()
+{
+    m_cancelKey->setEnabled(true);
+    m_waitingAfter.start();
+}
+
+// A field write reports after its pass has ended: a pass that waits by then is newer, and its wait is
+// what the user needs to see.
+void Form1::passReported(const PassReport &report)
+{
+    if (m_pass->isWaiting())
+        return;
+    m_waitingAfter.stop();
+    m_cancelKey->setEnabled(false);
+    m_status->showText(passStatusText(report));
 }
 
 // From its first step to its last a pass has the answer button disabled: neither a click nor Alt+Z starts
@@ -280,6 +440,7 @@ void Form1::passStarted()
 void Form1::passFinished()
 {
     m_busyAfter.stop();
+
     Command_dati->setEnabled(true);
     Command_dati->setUpdatesEnabled(true);
     showBusy(false);

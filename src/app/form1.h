@@ -14,6 +14,7 @@ class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QShortcut;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -26,6 +27,8 @@ class CookieSync;
 class DownloadWorker;
 class ProductPages;
 class SharedCookieJar;
+class StatusBubble;
+struct PassReport;
 
 // What a window is built with. The defaults are the program's; tests shorten the waits.
 struct WindowOptions
@@ -75,6 +78,8 @@ public:
     QLineEdit *Text1 = nullptr;
     QPushButton *Command3 = nullptr;
     QWebEngineView *WebBrowser1 = nullptr;
+    // What the last pass did, over the pane's lower left corner.
+    StatusBubble *status() const { return m_status; }
     IntervalTimer *Timer1 = nullptr;
     const PageDownloader Inet1;
 
@@ -83,9 +88,12 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     void createControls();
+    void nameControls();
+    void layoutStrip();
     void setTabOrder();
     void addShiftedAccessKey(QPushButton *button, Qt::Key key);
     void connectHandlers();
@@ -99,12 +107,17 @@ private:
     void Timer1_Timer();
     void WebBrowser1_NewWindow2();
     void dati(PassTrigger trigger = PassTrigger::User);
+    void passWaiting();
+    void passReported(const Quillory::PassReport &report);
     void passStarted();
     void passFinished();
     void showBusy(bool busy);
 
     bool m_busy = false;
     QTimer m_busyAfter;
+    QTimer m_waitingAfter; // a product page that is there at once is not worth a word
+    StatusBubble *m_status = nullptr;
+    QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<DownloadWorker> m_downloads;
     std::unique_ptr<ProductPages> m_productPages;

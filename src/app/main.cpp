@@ -2,8 +2,11 @@
 #include "commandline.h"
 #include "form1.h"
 #include "singleinstance.h"
+#include "translations.h"
 
 #include <QApplication>
+#include <QLocale>
+#include <QLoggingCategory>
 #include <QNetworkProxyFactory>
 
 #include <cstdio>
@@ -24,6 +27,14 @@ int print(std::FILE *stream, const QString &text, int exitCode)
 {
     std::fputs(text.toLocal8Bit().constData(), stream);
     return exitCode;
+}
+
+// The engine's start-up diagnostics say nothing a user can act on; the pass lines stay. These rules come
+// before QT_LOGGING_RULES, so "qt.webenginecontext.debug=true" there brings them back.
+void quietEngine()
+{
+    QLoggingCategory::setFilterRules(u"qt.webenginecontext.debug=false\n"
+                                     u"qt.webenginecontext.info=false"_s);
 }
 
 // Brings the window forward on the desktop as the user's own action would.
@@ -54,8 +65,11 @@ int main(int argc, char *argv[])
         break;
     }
 
+    quietEngine();
     Quillory::allowEngineAsRoot();
     QApplication app(argc, argv);
+    // The pane's own menu and dialogs speak the desktop's language.
+    Quillory::installQtTranslations(app, QLocale::system());
 
     Quillory::SingleInstance instance;
     switch (instance.claim()) {

@@ -84,10 +84,11 @@ QString keepRead(const ReadToKeep &keep)
                                 u'[' + stretches.join(u',') + u']', stringLiteral(keep.markerCharacters)});
 }
 
-QString writeField(const QString &documentToken, const QString &fieldName, const QString &value)
+QString writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                   bool keepUserEdit)
 {
-    return call("writeField"_L1,
-                {stringLiteral(documentToken), stringLiteral(fieldName), stringLiteral(value)});
+    return call("writeField"_L1, {stringLiteral(documentToken), stringLiteral(fieldName),
+                                  stringLiteral(value), boolean(keepUserEdit)});
 }
 
 QString focusedLinkTarget()

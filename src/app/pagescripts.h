@@ -28,9 +28,11 @@ QString readPage(const PageReadRequest &request, bool piecesOnly = false);
 // Asks the page to keep a read: true when it does (`keepRead` in the page script).
 QString keepRead(const ReadToKeep &keep);
 
-// Writes the answer field of the document that `documentToken` names: 'written', 'no-field' or
+// Writes the answer field of the document that `documentToken` names, unless `keepUserEdit` and the user
+// has typed into it since the last write: 'written', 'kept-edit', 'no-field' or
 // 'page-left'.
-QString writeField(const QString &documentToken, const QString &fieldName, const QString &value);
+QString writeField(const QString &documentToken, const QString &fieldName, const QString &value,
+                   bool keepUserEdit);
 
 // The link target of the element that has the focus in the top-level document, or null.
 QString focusedLinkTarget();

@@ -115,6 +115,14 @@ enum class FieldWrite
     PageLeft,   // the pane shows another document now: nothing was written
     NoDocument, // there was no document to write into
     NoAnswer,   // the page never answered the write (it went away, or its script is stuck)
+    KeptEdit,   // the user typed into the field since the last write on this page: it stays
+};
+
+// Whether a write may replace what the user typed into the field.
+enum class FieldWriteRule
+{
+    Always,       // the user asked for this answer
+    KeepUserEdit, // a pass the user did not start leaves the user's own typing alone
 };
 
 // The operations the page-text and answer layers perform on the window's browser pane. The window
@@ -130,9 +138,10 @@ public:
     virtual void readPage(const PageReadRequest &request, QObject *context,
                           std::function<void(const PageSnapshot &)> done) = 0;
     // Sets the value of the first element named `fieldName`, as typing would, but only while the pane
-    // still shows the document that `documentToken` names. `done` gets what became of it.
+    // still shows the document that `documentToken` names, and under `rule` only where the user has not
+    // typed into it since the last write. `done` gets what became of it.
     virtual void writeField(const QString &documentToken, const QString &fieldName, const QString &value,
-                            QObject *context, std::function<void(FieldWrite)> done) = 0;
+                            FieldWriteRule rule, QObject *context, std::function<void(FieldWrite)> done) = 0;
     // Asks the page to keep a read (see ReadToKeep); `done` gets whether it does.
     virtual void keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done) = 0;
 };

@@ -254,6 +254,30 @@ QString redirectRefusal(const QUrl &current, const QUrl &next, bool privateNetwo
     return {};
 }
 
+DownloadResult::Cause causeOf(QNetworkReply::NetworkError error)
+{
+    using Cause = DownloadResult::Cause;
+    switch (error) {
+    case QNetworkReply::NoError:
+        return Cause::None;
+    case QNetworkReply::ConnectionRefusedError:
+        return Cause::ConnectionRefused;
+    case QNetworkReply::HostNotFoundError:
+        return Cause::HostNotFound;
+    case QNetworkReply::RemoteHostClosedError:
+        return Cause::RemoteClosed;
+    case QNetworkReply::SslHandshakeFailedError:
+        return Cause::SecureConnection;
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionClosedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return Cause::Proxy;
+    default:
+        return Cause::Other;
+    }
+}
+
 // The result of a fetch whose last hop, made to `finalUrl`, was `hop`.
 DownloadResult resultOf(Hop hop, const QUrl &finalUrl, const DownloadLimits &limits, bool decodeText)
 {
@@ -287,6 +311,7 @@ DownloadResult resultOf(Hop hop, const QUrl &finalUrl, const DownloadLimits &lim
     }
     if (hop.error != QNetworkReply::NoError && !(isHttpStatusError(hop.error) && result.httpStatus >= 400)) {
         result.status = Status::NetworkError;
+        result.networkCause = causeOf(hop.error);
         result.errorText = std::move(hop.errorText);
         return result;
     }

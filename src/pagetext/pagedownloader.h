@@ -43,6 +43,18 @@ struct DownloadResult
     Status status = Status::NetworkError;
     bool refused = false; // a rule of ours stopped it (a redirect it may not follow), not the network
     QString errorText;
+    // What the network reported, for a NetworkError that the network made.
+    enum class Cause
+    {
+        None, // not the network's: a rule of ours, or a reply cut short after it began
+        ConnectionRefused,
+        HostNotFound,
+        RemoteClosed,
+        SecureConnection, // the TLS handshake failed
+        Proxy,            // the proxy could not be reached or closed the connection
+        Other,
+    };
+    Cause networkCause = Cause::None;
     int httpStatus = 0;     // the final response's status; the body counts whatever it is
     QByteArray body;        // the whole body, only when status is Ok
     QString text;           // the body decoded in the page's own character set, only when status is Ok

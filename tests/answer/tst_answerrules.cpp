@@ -4,6 +4,7 @@
 #include "answer/attributelookup.h"
 #include "answer/autoanswer.h"
 #include "answer/passrules.h"
+#include "answer/passstatus.h"
 #include "answer/trialsite.h"
 #include "pagetext/pagedownloader.h"
 
@@ -71,6 +72,8 @@ private Q_SLOTS:
     void answerPageLink();
     void cutQuestion_data();
     void cutQuestion();
+    void passStatus_data();
+    void passStatus();
 };
 
 void TestAnswerRules::lookUpAttribute_data()
@@ -342,6 +345,147 @@ void TestAnswerRules::cutQuestion()
 
 namespace {
 
+// A pass on a trial item page that asked for "品牌" and found a product page behind its link.
+PassReport askedFor(const QString &answer)
+{
+    PassReport report;
+    report.pageUrl = TrialSite::itemPagePrefix + u"?id=1"_s;
+    report.trialItemPage = true;
+    report.question = true;
+    report.attribute = u"品牌"_s;
+    report.answerLink = u"http://item.taobao.com/item.htm?id=2"_s;
+    report.answer = answer;
+    report.field = FieldWrite::Written;
+    return report;
+}
+
+PassReport downloaded(PassReport report, DownloadResult::Status status, int httpStatus = 200,
+                      DownloadResult::Cause cause = DownloadResult::Cause::None, bool refused = false)
+{
+    PassReport::Download download;
+    download.status = status;
+    download.httpStatus = httpStatus;
+    download.networkCause = cause;
+    download.refused = refused;
+    download.elapsedMs = 60000;
+    report.download = download;
+    report.source = AnswerSource::NoTable;
+    return report;
+}
+
+PassReport answeredFrom(AnswerSource source, FieldWrite field = FieldWrite::Written)
+{
+    PassReport report = downloaded(askedFor(u"长春"_s), DownloadResult::Status::Ok);
+    report.source = source;
+    report.field = field;
+    return report;
+}
+
+} // namespace
+
+void TestAnswerRules::passStatus_data()
+{
+    using Status = DownloadResult::Status;
+    QTest::addColumn<PassReport>("report");
+    QTest::addColumn<QString>("status");
+
+    PassReport other;
+    other.pageUrl = u"http://try.taobao.com/list.htm"_s;
+    QTest::newRow("not a trial item page") << other << u"这不是试用商品页，没有答题。"_s;
+    PassReport noQuestion = askedFor(TrialSite::reportAnswer);
+    noQuestion.question = false;
+    QTest::newRow("no question") << noQuestion << u"本页没有属性问题，答案是“试用报告”。 已填入答案框。"_s;
+    PassReport noLink = askedFor(LookupText::noTable);
+    noLink.answerLink.clear();
+    noLink.source = AnswerSource::NoTable;
+    QTest::newRow("no answer link") << noLink << u"本页没有“找答案”链接，无法查找 “品牌”。 已填入答案框。"_s;
+    QTest::newRow("answered from the list")
+        << answeredFrom(AnswerSource::List)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 已填入答案框。"_s;
+    QTest::newRow("answered from the table")
+        << answeredFrom(AnswerSource::Table)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的规格参数表）。 已填入答案框。"_s;
+    QTest::newRow("name only, from the list")
+        << answeredFrom(AnswerSource::ListNameOnly)
+        << u"已答题：“品牌” 在属性列表里没有结束标记，只填了名称 “长春”。 已填入答案框。"_s;
+    const QString notFound =
+        u"商品页上没有找到 “品牌”。如果商品页要登录才看得全，请先在下面的网页里登录。 已填入答案框。"_s;
+    QTest::newRow("not in the table") << answeredFrom(AnswerSource::TableMiss) << notFound;
+    QTest::newRow("no table") << answeredFrom(AnswerSource::NoTable) << notFound;
+    QTest::newRow("connection refused") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
+                                                      DownloadResult::Cause::ConnectionRefused)
+                                        << u"商品页下载失败：服务器拒绝了连接。 已填入答案框。"_s;
+    QTest::newRow("host not found") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
+                                                  DownloadResult::Cause::HostNotFound)
+                                    << u"商品页下载失败：找不到这个服务器。 已填入答案框。"_s;
+    QTest::newRow("body cut short") << downloaded(askedFor(LookupText::noTable), Status::NetworkError)
+                                    << u"商品页下载失败：连接中途断开，页面没有下载完。 已填入答案框。"_s;
+    QTest::newRow("link that is no address")
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0)
+        << u"商品页下载失败：“找答案”链接不是有效的网址。 已填入答案框。"_s;
+    PassReport otherError =
+        downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::Other);
+    otherError.download->errorText = u"Protocol error"_s;
+    QTest::newRow("other network error")
+        << otherError << u"商品页下载失败：网络出错：“Protocol error”。 已填入答案框。"_s;
+    QTest::newRow("no answer within the limit")
+        << downloaded(askedFor(LookupText::noTable), Status::TimedOut)
+        << u"商品页下载失败：等了 60 秒，服务器没有回应。 已填入答案框。"_s;
+    QTest::newRow("too large") << downloaded(askedFor(LookupText::noTable), Status::TooLarge)
+                               << u"商品页下载失败：页面太大。 已填入答案框。"_s;
+    QTest::newRow("HTTP status") << downloaded(askedFor(LookupText::noTable), Status::Ok, 404)
+                                 << u"商品页打不开：服务器回答 HTTP 404。 已填入答案框。"_s;
+    QTest::newRow("link not a web link")
+        << downloaded(askedFor(LookupText::noTable), Status::UnsupportedScheme, 0)
+        << u"“找答案”链接不是网页链接（http 或 https），没有下载。 已填入答案框。"_s;
+    QTest::newRow("link into the private network")
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::None,
+                      true)
+        << u"“找答案”链接指向本机或内部网络，不允许下载。 已填入答案框。"_s;
+    QTest::newRow("redirect refused")
+        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 302, DownloadResult::Cause::None,
+                      true)
+        << u"“找答案”链接转到了不允许的地址（本机或内部网络、非网页地址，或转了太多次），没有下载。 已填入答案框。"_s;
+    QTest::newRow("no answer field")
+        << answeredFrom(AnswerSource::List, FieldWrite::NoField)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但本页没有答案框，没有填写。"_s;
+    QTest::newRow("page left")
+        << answeredFrom(AnswerSource::List, FieldWrite::PageLeft)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页已经换了，没有填写。"_s;
+    QTest::newRow("no document")
+        << answeredFrom(AnswerSource::List, FieldWrite::NoDocument)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页里没有可填写的文档，没有填写。"_s;
+    QTest::newRow("page did not answer")
+        << answeredFrom(AnswerSource::List, FieldWrite::NoAnswer)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页没有响应，没有填写。"_s;
+    QTest::newRow("user's edit kept")
+        << answeredFrom(AnswerSource::List, FieldWrite::KeptEdit)
+        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 答案框里是你自己改过的答案，自动答题没有覆盖它。"_s;
+    PassReport cancelled = askedFor(QString());
+    cancelled.field.reset();
+    cancelled.cancelled = true;
+    QTest::newRow("cancelled") << cancelled << u"已取消答题，答案框保持原样。"_s;
+    // A page's texts stay on one line and short, so that a page cannot fill the window with its own.
+    PassReport hostile = answeredFrom(AnswerSource::List);
+    hostile.attribute = u"品\n牌\u202e"_s;
+    hostile.answer = QString(50, u'长');
+    QTest::newRow("page texts on one line, cut short")
+        << hostile
+        << u"已答题：“品 牌 ” 是 “"_s + QString(40, u'长') + u"…”（来自商品页的属性列表）。 已填入答案框。"_s;
+}
+
+// What the window says of each outcome of a pass that the log line tells apart.
+void TestAnswerRules::passStatus()
+{
+    QFETCH(PassReport, report);
+    QFETCH(QString, status);
+
+    QCOMPARE(passStatusText(report), status);
+    QVERIFY(!describePass(report).isEmpty()); // the log line stays
+}
+
+namespace {
+
 // A pane that shows no trial item page: every pass ends at once.
 class IdlePane final : public BrowserPane
 {
@@ -349,7 +493,7 @@ public:
     QString currentUrl() const override { return QStringLiteral("http://try.taobao.com/list.htm"); }
     void navigate(const QUrl &) override {}
     void readPage(const PageReadRequest &, QObject *, std::function<void(const PageSnapshot &)>) override {}
-    void writeField(const QString &, const QString &, const QString &, QObject *,
+    void writeField(const QString &, const QString &, const QString &, FieldWriteRule, QObject *,
                     std::function<void(FieldWrite)>) override
     {}
     void keepRead(const ReadToKeep &, QObject *, std::function<void(bool)>) override {}

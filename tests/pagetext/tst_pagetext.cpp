@@ -66,7 +66,7 @@ public:
         QMetaObject::invokeMethod(
             context, [answer, done] { done(answer); }, Qt::QueuedConnection);
     }
-    void writeField(const QString &, const QString &, const QString &, QObject *,
+    void writeField(const QString &, const QString &, const QString &, FieldWriteRule, QObject *,
                     std::function<void(FieldWrite)> done) override
     {
         done(FieldWrite::NoField);

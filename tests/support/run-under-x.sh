@@ -15,7 +15,7 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display number and writes it to the descriptor it is given.
-Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
+Xvfb -displayfd 5 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
 pids+=($!)
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break
@@ -30,7 +30,7 @@ for _ in $(seq 100); do
     xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
     sleep 0.1
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || { echo "openbox did not start" >&2; exit 1; }
+xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || { cat "$work/openbox.log" >&2; echo "openbox did not start" >&2; exit 1; }
 
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb

@@ -1,6 +1,7 @@
-// Makes the README's screenshot: the window on a trial item page with the answer filled in.
-// The trial and product pages are the fixture pages beside this file, served on loopback and reached
-// through the proxy settings, as in the browser tests.
+// Makes the README's screenshot and the status pictures: the window on a trial item page after one
+// answering pass, in one of a few scenes. The trial and product pages are the fixture pages beside this
+// file, served on loopback and reached through the proxy settings, as in the browser tests.
+// Usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|12pt]
 
 #include "answer/answeringpass.h"
 #include "app/browserpage.h"
@@ -13,13 +14,19 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
+
+#include <atomic>
 
 using namespace Qt::StringLiterals;
 using namespace Quillory;
 using namespace Quillory::Testing;
 
 namespace {
+
+QString scene = u"answered"_s;
+std::atomic<quint16> refusingPort = 0;
 
 QByteArray fixture(const char *name)
 {
@@ -29,45 +36,90 @@ QByteArray fixture(const char *name)
     return file.readAll();
 }
 
+// The trial page of the scene: it asks for an attribute the product page lacks, or links to a port
+// on this machine that refuses the connection.
+QByteArray trialPage()
+{
+    QByteArray page = fixture("trial-item.html");
+    if (scene == u"not-found"_s)
+        page.replace(u"<em>品牌</em>"_s.toUtf8(), u"<em>产地</em>"_s.toUtf8());
+    if (scene == u"refused"_s)
+        page.replace("http://item.taobao.com/item.htm?id=5566778899",
+                     QByteArray("http://127.0.0.1:" + QByteArray::number(refusingPort.load()) + "/item.htm"));
+    return page;
+}
+
 HttpReply serve(const HttpRequest &request)
 {
-    if (request.url.host() == u"try.taobao.com"_s)
-        return HttpReply::html(fixture("trial-item.html"), "utf-8");
-    if (request.url.host() == u"item.taobao.com"_s)
-        return HttpReply::html(Quillory::Testing::gbk(QString::fromUtf8(fixture("product.html"))), {});
+    if (request.url.host() == u"item.taobao.com"_s) {
+        HttpReply reply =
+            HttpReply::html(Quillory::Testing::gbk(QString::fromUtf8(fixture("product.html"))), {});
+        if (scene == u"slow"_s)
+            reply.delay = std::chrono::seconds(30);
+        return reply;
+    }
+    if (request.url.host() == u"try.taobao.com"_s || request.url.path() == u"/item.htm"_s)
+        return HttpReply::html(trialPage(), "utf-8");
     return HttpReply::html("<p>not here</p>", "utf-8", 404);
+}
+
+quint16 portThatRefuses()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost))
+        qFatal("cannot listen on 127.0.0.1");
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (argc != 2)
-        qFatal("usage: quillory-screenshot OUTPUT.png");
+    if (argc < 2 || argc > 3)
+        qFatal("usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|12pt]");
+    if (argc == 3)
+        scene = QString::fromLocal8Bit(argv[2]);
     Quillory::allowEngineAsRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
+    if (scene == u"12pt"_s) {
+        QFont font = QApplication::font();
+        font.setPointSize(12);
+        QApplication::setFont(font);
+    }
 
     HttpFixture server(serve);
     if (!server.startInThread())
         qFatal("cannot listen on 127.0.0.1");
+    refusingPort = portThatRefuses();
     qputenv("http_proxy", server.proxyUrl().toLatin1());
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
     Form1 window;
     window.show();
-    window.page()->load(QUrl(u"http://try.taobao.com/item.htm?id=20261209"_s));
+    // Served from this machine, the trial page may send its download here too; straight to the port.
+    const QUrl trialUrl = scene == u"refused"_s
+                              ? server.url(u"/item.htm?from=http://try.taobao.com/item.htm"_s)
+                              : QUrl(u"http://try.taobao.com/item.htm?id=20261209"_s);
+    window.page()->load(trialUrl);
     if (!QTest::qWaitFor(
             [&] {
                 return window.page()->url().toString().contains(u"item.htm"_s) && !window.page()->isLoading();
             },
             30000))
         qFatal("the trial page did not load");
+    if (scene == u"refused"_s)
+        QNetworkProxyFactory::setUseSystemConfiguration(false);
     QTest::qWait(500);
     window.Command_dati->click();
-    if (!QTest::qWaitFor([&] { return !window.answeringPass()->isRunning(); }, 30000))
+    if (scene == u"slow"_s) {
+        QTest::qWait(2600); // the status counts the seconds
+    } else if (!QTest::qWaitFor([&] { return !window.answeringPass()->isRunning(); }, 30000)) {
         qFatal("the pass did not end");
+    }
     QTest::qWait(1000);
 
     const QRect frame = window.frameGeometry();

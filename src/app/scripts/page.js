@@ -65,6 +65,17 @@ const svgHrefOf = getterOf(SVGAElement.prototype, 'href');
 const animatedBaseOf = getterOf(SVGAnimatedString.prototype, 'baseVal');
 const dispatchEventOn = EventTarget.prototype.dispatchEvent;
 const now = Performance.prototype.now.bind(performance);
+const addListenerOn = EventTarget.prototype.addEventListener;
+const eventTargetOf = getterOf(Event.prototype, 'target');
+
+// The fields the user has typed into since this world last wrote them. Only the user's own input is
+// trusted: the events a write dispatches, and any the page makes up, are not. (isTrusted is each
+// event's own unforgeable property, not a prototype's.) Listened for on the window in the capture
+// phase, ahead of every listener the page can add.
+const typedInto = new WeakSet();
+addListenerOn.call(window, 'input', (event) => {
+    if (event.isTrusted === true) typedInto.add(eventTargetOf.call(event));
+}, true);
 
 // Names this document in this world, so that a write goes only to the document that was read.
 const token = (() => {
@@ -550,11 +561,14 @@ const api = Object.freeze({
     keepRead: (documentToken, readGeneration, stretches, characters) =>
         documentToken === token && keepRead(readGeneration, stretches, characters),
     // Sets the value of the first element named `name` and dispatches input and change on it, as
-    // typing would, only in the document that `documentToken` names.
-    writeField: (documentToken, name, value) => {
+    // typing would, only in the document that `documentToken` names. With `keepUserEdit`, a field
+    // the user has typed into since the last write keeps what the user typed.
+    writeField: (documentToken, name, value, keepUserEdit) => {
         if (documentToken !== token) return 'page-left';
         const field = nodeListItem.call(documentElementsByName.call(document, name), 0);
         if (!field) return 'no-field';
+        if (keepUserEdit && typedInto.has(field)) return 'kept-edit';
+        typedInto.delete(field);
         field.value = value;
         dispatchEventOn.call(field, new Event('input', { bubbles: true }));
         dispatchEventOn.call(field, new Event('change', { bubbles: true }));
