@@ -19,18 +19,18 @@ bool isEscaped(char16_t c)
            (c >= 0x200e && c <= 0x200f) || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069);
 }
 
-// A page's text in quotes, on one line: control characters escaped, long texts cut with their length.
-QString quoted(const QString &text)
+// An outside text on one line: control characters escaped, long texts cut with their length. `quote`
+// also escapes the quote mark, for a text shown in quotes.
+QString escaped(const QString &text, bool quote)
 {
     qsizetype shown = qMin(text.size(), kQuotedMax);
     if (shown < text.size() && shown > 0 && text[shown - 1].isHighSurrogate())
         --shown; // never half a character
     QString line;
     line.reserve(shown + 16);
-    line += u'"';
     for (qsizetype i = 0; i < shown; ++i) {
         const char16_t c = text[i].unicode();
-        if (c == u'"' || c == u'\\') {
+        if ((quote && c == u'"') || c == u'\\') {
             line += u'\\';
             line += QChar(c);
         } else if (c == u'\n') {
@@ -41,10 +41,15 @@ QString quoted(const QString &text)
             line += QChar(c);
         }
     }
-    line += u'"';
     if (shown < text.size())
         line += u"… (%1 characters)"_s.arg(text.size());
     return line;
+}
+
+// A page's text in quotes, on one line.
+QString quoted(const QString &text)
+{
+    return u'"' + escaped(text, true) + u'"';
 }
 
 QString describeOrigin(ProductPages::Origin origin)
@@ -72,18 +77,19 @@ QString describeDownloadOutcome(const PassReport::Download &download)
         return u"download refused: not an http or https link"_s;
     case Status::TimedOut:
         return u"download failed after %1 ms: no answer within the limit (%2)"_s.arg(download.elapsedMs)
-            .arg(download.errorText);
+            .arg(escaped(download.errorText, false));
     case Status::TooLarge:
         return u"download failed after %1 ms: too large (%2)"_s.arg(download.elapsedMs)
-            .arg(download.errorText);
+            .arg(escaped(download.errorText, false));
     case Status::Cancelled:
         return u"download cancelled after %1 ms"_s.arg(download.elapsedMs);
     case Status::NetworkError:
         break;
     }
     if (download.refused)
-        return u"download refused: "_s + download.errorText;
-    return u"download failed after %1 ms: %2"_s.arg(download.elapsedMs).arg(download.errorText);
+        return u"download refused: "_s + escaped(download.errorText, false);
+    return u"download failed after %1 ms: %2"_s.arg(download.elapsedMs)
+        .arg(escaped(download.errorText, false));
 }
 
 QString describeDownload(const PassReport::Download &download)
@@ -133,7 +139,8 @@ QString describeField(FieldWrite field)
     case FieldWrite::Written:
         return u"written into the answer field"_s;
     case FieldWrite::NoField:
-        return u"no field written: the page has no field named "_s + TrialSite::answerFieldName;
+        return u"no field written: no answer field (a text field, text area or list) named "_s +
+               TrialSite::answerFieldName;
     case FieldWrite::PageLeft:
         return u"no field written: the pane has moved on to another page"_s;
     case FieldWrite::NoDocument:

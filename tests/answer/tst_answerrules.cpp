@@ -3,6 +3,7 @@
 #include "answer/answeringpass.h"
 #include "answer/attributelookup.h"
 #include "answer/autoanswer.h"
+#include "answer/passreport.h"
 #include "answer/passrules.h"
 #include "answer/passstatus.h"
 #include "answer/trialsite.h"
@@ -60,6 +61,8 @@ class TestAnswerRules : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void passLineEscapesOutsideText_data();
+    void passLineEscapesOutsideText();
     void autoAnswerFollowsTheCheckBox_data();
     void autoAnswerFollowsTheCheckBox();
     void lookUpAttribute_data();
@@ -225,6 +228,39 @@ void TestAnswerRules::lookUpAttributeWithPageAsName()
     QString text = page(listRegion(u"<li>品牌:华为</li>"_s) + tableRegion(tableRow(u"a"_s, u"b"_s)));
     QCOMPARE(Quillory::lookUpAttribute(text, text), LookupText::tableMiss);
     QCOMPARE(text, LookupText::tableMiss);
+}
+
+void TestAnswerRules::passLineEscapesOutsideText_data()
+{
+    using Status = DownloadResult::Status;
+    QTest::addColumn<Status>("status");
+    QTest::addColumn<bool>("refused");
+
+    QTest::newRow("refused redirect") << Status::NetworkError << true;
+    QTest::newRow("failed download") << Status::NetworkError << false;
+    QTest::newRow("timed out") << Status::TimedOut << false;
+    QTest::newRow("too large") << Status::TooLarge << false;
+}
+
+// A server's error or redirect target cannot put terminal controls, bidi overrides or line breaks into
+// the pass line.
+void TestAnswerRules::passLineEscapesOutsideText()
+{
+    QFETCH(DownloadResult::Status, status);
+    QFETCH(bool, refused);
+
+    PassReport report;
+    report.trialItemPage = true;
+    report.question = true;
+    PassReport::Download download;
+    download.status = status;
+    download.refused = refused;
+    download.errorText = u"to http://x/\u202Eevil\u009B2J\u2028next\n\x1b]0;title\x07"_s;
+    report.download = download;
+    const QString line = describePass(report);
+    for (const char16_t raw : {u'\u202E', u'\u009B', u'\u2028', u'\n', u'\x1b', u'\x07'})
+        QVERIFY2(!line.contains(QChar(raw)), qPrintable(QString::number(raw, 16)));
+    QVERIFY2(line.contains(u"\\u202eevil\\u009b2J\\u2028next\\n\\u001b]0;title\\u0007"_s), qPrintable(line));
 }
 
 void TestAnswerRules::isTrialItemPage_data()
