@@ -180,6 +180,11 @@ PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyByt
     return download;
 }
 
+QString quotedOutsideText(const QString &text)
+{
+    return quoted(text);
+}
+
 QString describePass(const PassReport &report)
 {
     QString line = u"pass on "_s + quoted(report.pageUrl);

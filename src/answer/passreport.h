@@ -82,6 +82,10 @@ PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyByt
 // characters escaped and cut short when long, so that a page can neither forge nor flood the log.
 QString describePass(const PassReport &report);
 
+// An outside text as the pass line shows it: in quotes, on one line, terminal controls, bidi
+// overrides and line breaks escaped, long texts cut with their length.
+QString quotedOutsideText(const QString &text);
+
 } // namespace Quillory
 
 Q_DECLARE_METATYPE(Quillory::PassReport)

@@ -189,6 +189,13 @@ void BrowserPage::javaScriptAlert(const QUrl &securityOrigin, const QString &msg
     runDialog(PageDialog::Kind::Alert, securityOrigin, msg, QString(), nullptr);
 }
 
+// Not the engine's own output on standard error: see PageConsole.
+void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString &message,
+                                           int lineNumber, const QString &sourceID)
+{
+    m_console.log(message, lineNumber, sourceID);
+}
+
 bool BrowserPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
     return runDialog(PageDialog::Kind::Confirm, securityOrigin, msg, QString(), nullptr);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "pageconsole.h"
 #include "pagedialog.h"
 #include "pagetext/browserpane.h"
 
@@ -69,6 +70,8 @@ protected:
     bool javaScriptConfirm(const QUrl &securityOrigin, const QString &msg) override;
     bool javaScriptPrompt(const QUrl &securityOrigin, const QString &msg, const QString &defaultValue,
                           QString *result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message, int lineNumber,
+                                  const QString &sourceID) override;
 
 private:
     bool runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
@@ -84,6 +87,7 @@ private:
     int m_dialogsShown = 0;
     bool m_dialogsStopped = false;
     bool m_closing = false;
+    PageConsole m_console;
 };
 
 } // namespace Quillory

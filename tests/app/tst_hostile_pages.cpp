@@ -1,5 +1,6 @@
 #include "answer/attributelookup.h"
 #include "app/browserpage.h"
+#include "app/pageconsole.h"
 #include "app/pagedialog.h"
 #include "hostiletest.h"
 #include "launchrecorder.h"
@@ -11,6 +12,9 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QWebEngineView>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace Quillory;
@@ -36,6 +40,8 @@ private Q_SLOTS:
     void popUpStormIsDropped();
     void elementNamesCannotSwitchThePassOff_data();
     void elementNamesCannotSwitchThePassOff();
+    void consoleFloodIsBoundedAndEscaped();
+    void consoleNeverWaitsForAFullPipe();
     void answerLinkIntoThePrivateNetwork_data();
     void answerLinkIntoThePrivateNetwork();
     void credentialsGoAsABrowserSendsThem_data();
@@ -240,6 +246,61 @@ void HostilePagesTest::elementNamesCannotSwitchThePassOff()
     QUILLORY_TRY_COMPARE(written.size(), 1);
     QCOMPARE(written.first().first().value<FieldWrite>(), FieldWrite::Written);
     QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), u"长春"_s);
+}
+
+namespace {
+QStringList consoleLines;
+void keepConsoleLine(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (qstrcmp(context.category, "quillory.page") == 0)
+        consoleLines.append(message);
+}
+} // namespace
+
+// A page that floods its console with forged log lines and terminal controls gets a bounded number
+// of escaped lines into the log, and only once the user has switched the category on.
+void HostilePagesTest::consoleFloodIsBoundedAndEscaped()
+{
+    consoleLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepConsoleLine);
+    PageConsole console;
+    const QString forged = u"quillory.pass: pass on \"x\"\n\x1b]0;t\x07\u202E\u009B"_s;
+    QVERIFY(!console.log(forged, 1, u"http://any.site/"_s)); // off by default
+    QLoggingCategory::setFilterRules(u"quillory.page=true"_s);
+    int written = 0;
+    for (int i = 0; i < 10000; ++i)
+        written += console.log(forged, i, u"http://any.site/"_s) ? 1 : 0;
+    QLoggingCategory::setFilterRules(QString());
+    qInstallMessageHandler(previous);
+
+    QVERIFY(written > 0 && written <= 2 * PageConsole::kPerSecond); // the second may turn once
+    QCOMPARE(consoleLines.size(), written);
+    for (const QString &line : std::as_const(consoleLines)) {
+        for (const char16_t raw : {u'\n', u'\x1b', u'\x07', u'\u202E', u'\u009B'})
+            QVERIFY(!line.contains(QChar(raw)));
+    }
+}
+
+// With standard error a pipe that nobody reads and that is full, the console drops its lines rather
+// than wait.
+void HostilePagesTest::consoleNeverWaitsForAFullPipe()
+{
+    int ends[2];
+    QCOMPARE(::pipe2(ends, O_NONBLOCK), 0);
+    const QByteArray chunk(4096, 'x');
+    while (::write(ends[1], chunk.constData(), chunk.size()) > 0) {
+    }
+    const int savedStderr = ::dup(STDERR_FILENO);
+    ::dup2(ends[1], STDERR_FILENO);
+    QLoggingCategory::setFilterRules(u"quillory.page=true"_s);
+    PageConsole console;
+    const bool written = console.log(u"hello"_s, 1, u"http://any.site/"_s);
+    QLoggingCategory::setFilterRules(QString());
+    ::dup2(savedStderr, STDERR_FILENO);
+    ::close(savedStderr);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    QVERIFY(!written);
 }
 
 void HostilePagesTest::answerLinkIntoThePrivateNetwork_data()
