@@ -81,6 +81,22 @@ public Q_SLOTS:
     void open(const QUrl &) {}
 };
 
+// The window ("quillory") or a bare view of the same size, shown, with its page in `page`.
+std::unique_ptr<QWidget> showWindow(const QString &which, QWebEnginePage **page)
+{
+    if (which == u"quillory"_s) {
+        auto form = std::make_unique<Quillory::Form1>();
+        *page = form->page();
+        form->show();
+        return form;
+    }
+    auto view = std::make_unique<QWebEngineView>();
+    view->resize(932, 619);
+    view->show();
+    *page = view->page();
+    return view;
+}
+
 bool waitForLoad(QWebEnginePage *page)
 {
     bool finished = false;
@@ -112,22 +128,12 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (args.size() == 2 && args[0] == u"rss"_s) {
-        std::unique_ptr<QWidget> window;
         QWebEnginePage *page = nullptr;
-        if (args[1] == u"quillory"_s) {
-            auto form = std::make_unique<Quillory::Form1>();
-            page = form->page();
-            form->Form_Load();
-            form->show();
-            window = std::move(form);
-        } else {
-            auto view = std::make_unique<QWebEngineView>();
-            view->resize(932, 619);
-            view->show();
-            page = view->page();
-            view->load(QUrl(Quillory::TrialSite::homePage));
-            window = std::move(view);
-        }
+        const std::unique_ptr<QWidget> window = showWindow(args[1], &page);
+        if (args[1] == u"quillory"_s)
+            static_cast<Quillory::Form1 *>(window.get())->Form_Load();
+        else
+            page->load(QUrl(Quillory::TrialSite::homePage));
         if (!waitForLoad(page))
             return 1;
         QTest::qWait(1500); // let the engine settle
@@ -135,20 +141,8 @@ int main(int argc, char *argv[])
         return 0;
     }
     if (args.size() == 4 && args[0] == u"cpu"_s) {
-        std::unique_ptr<QWidget> window;
         QWebEnginePage *page = nullptr;
-        if (args[1] == u"quillory"_s) {
-            auto form = std::make_unique<Quillory::Form1>();
-            page = form->page();
-            form->show();
-            window = std::move(form);
-        } else {
-            auto view = std::make_unique<QWebEngineView>();
-            view->resize(932, 619);
-            view->show();
-            page = view->page();
-            window = std::move(view);
-        }
+        const std::unique_ptr<QWidget> window = showWindow(args[1], &page);
         page->load(QUrl(args[2]));
         if (!waitForLoad(page))
             return 1;
