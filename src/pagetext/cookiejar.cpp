@@ -1,11 +1,48 @@
 #include "cookiejar.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
 
 namespace Quillory {
+
+namespace {
+
+// The limits a browser's own cookie store keeps, so that a server cannot make the download's jar (and
+// the file it is saved to) grow beyond what the pane would hold.
+constexpr qsizetype kMaxCookieBytes = 4096;    // name and value together
+constexpr qsizetype kMaxAttributeBytes = 1024; // domain, path
+constexpr qsizetype kMaxCookiesPerDomain = 180;
+constexpr qsizetype kMaxCookies = 3000;
+
+bool hasControlCharacters(QByteArrayView text)
+{
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool acceptableCookie(const QNetworkCookie &cookie, bool overHttps)
+{
+    // A Secure cookie from plain http could overwrite the one the https site relies on.
+    if (cookie.isSecure() && !overHttps)
+        return false;
+    // Control characters and NUL would go out raw in later Cookie headers.
+    const QByteArray domain = cookie.domain().toUtf8();
+    const QByteArray path = cookie.path().toUtf8();
+    if (cookie.name().isEmpty() || hasControlCharacters(cookie.name()) ||
+        hasControlCharacters(cookie.value()) || hasControlCharacters(domain) || hasControlCharacters(path))
+        return false;
+    return cookie.name().size() + cookie.value().size() <= kMaxCookieBytes &&
+           domain.size() <= kMaxAttributeBytes && path.size() <= kMaxAttributeBytes;
+}
 
 SharedCookieJar::SharedCookieJar(QObject *parent) : QNetworkCookieJar(parent) {}
 
@@ -79,9 +116,9 @@ bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList,
         QMutexLocker lock(&m_mutex);
         for (QNetworkCookie cookie : cookieList) {
             cookie.normalize(url); // no Domain attribute: this host only; no Path: the URL's directory
-            if (!validateCookie(cookie, url))
+            if (!acceptableCookie(cookie, url.scheme() == u"https") || !validateCookie(cookie, url))
                 continue;
-            QNetworkCookieJar::insertCookie(cookie); // an expired cookie deletes its namesake
+            insertBounded(cookie); // an expired cookie deletes its namesake
             taken.append(cookie);
         }
     }
@@ -93,7 +130,39 @@ bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList,
 bool SharedCookieJar::insertCookie(const QNetworkCookie &cookie)
 {
     QMutexLocker lock(&m_mutex);
-    return QNetworkCookieJar::insertCookie(cookie);
+    return insertBounded(cookie);
+}
+
+// Inserts under the store's limits: the oldest cookies of the domain, then of the whole jar, go first.
+// The base jar keeps its cookies in the order they came (a replaced cookie moves to the end).
+bool SharedCookieJar::insertBounded(const QNetworkCookie &cookie)
+{
+    if (!acceptableCookie(cookie, true))
+        return false;
+    if (!QNetworkCookieJar::insertCookie(cookie))
+        return false;
+    QList<QNetworkCookie> cookies = allCookies();
+    const auto inDomain = [&](const QNetworkCookie &other) {
+        return other.domain() == cookie.domain();
+    };
+    qsizetype domainCount = std::count_if(cookies.cbegin(), cookies.cend(), inDomain);
+    bool changed = false;
+    for (qsizetype i = 0; domainCount > kMaxCookiesPerDomain && i < cookies.size();) {
+        if (inDomain(cookies.at(i))) {
+            cookies.removeAt(i);
+            --domainCount;
+            changed = true;
+        } else {
+            ++i;
+        }
+    }
+    if (cookies.size() > kMaxCookies) {
+        cookies.remove(0, cookies.size() - kMaxCookies);
+        changed = true;
+    }
+    if (changed)
+        setAllCookies(cookies);
+    return true;
 }
 
 bool SharedCookieJar::updateCookie(const QNetworkCookie &cookie)
@@ -135,13 +204,25 @@ QList<QNetworkCookie> loadCookies(const QString &path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return cookies;
+    // Bounded whatever the file holds: no more lines than the jar could keep (with room for refused
+    // ones), no line longer than a cookie may be, so that no file can hold up the window's start.
+    constexpr qsizetype maxLineBytes = kMaxCookieBytes + 3 * kMaxAttributeBytes;
+    constexpr int maxLines = 4 * kMaxCookies;
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    while (!file.atEnd()) {
-        const QByteArray line = file.readLine().trimmed();
+    for (int lines = 0; lines < maxLines && cookies.size() < kMaxCookies && !file.atEnd(); ++lines) {
+        QByteArray line = file.readLine(maxLineBytes + 2);
+        if (!line.endsWith('\n') && !file.atEnd()) {
+            // Too long: skip the rest of it, a bounded piece at a time, and the line itself.
+            while (!file.atEnd() && !line.endsWith('\n') && lines++ < maxLines)
+                line = file.readLine(maxLineBytes + 2);
+            continue;
+        }
+        line = line.trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
         for (const QNetworkCookie &cookie : QNetworkCookie::parseCookies(line)) {
-            if (!cookie.isSessionCookie() && cookie.expirationDate() > now && !cookie.domain().isEmpty())
+            if (!cookie.isSessionCookie() && cookie.expirationDate() > now && !cookie.domain().isEmpty() &&
+                acceptableCookie(cookie, true))
                 cookies.append(cookie);
         }
     }

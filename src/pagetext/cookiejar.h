@@ -49,13 +49,19 @@ Q_SIGNALS:
 
 private:
     QString registrableDomain(const QString &host) const;
+    bool insertBounded(const QNetworkCookie &cookie); // with the lock held
 
     mutable QRecursiveMutex m_mutex;
 };
 
+// The one cookie policy of the program's stores, as the pane's own store keeps it: a Secure cookie only
+// from https (`overHttps`), no control characters or NUL anywhere, name and value within 4 KB. The jar
+// also keeps at most 180 cookies a domain and 3,000 in all, the oldest going first.
+bool acceptableCookie(const QNetworkCookie &cookie, bool overHttps);
+
 // The persistent cookies of a jar in a file of their own, one Set-Cookie line each, written whole or
 // not at all and readable by the user alone. Reading skips what has expired since; a missing or
-// unreadable file gives no cookies.
+// unreadable file gives no cookies. Reading is bounded and skips what the policy refuses.
 bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path);
 QList<QNetworkCookie> loadCookies(const QString &path);
 

@@ -72,6 +72,10 @@ private Q_SLOTS:
     void cookieFile();
     void cookiesForRequestFollowSameSite_data();
     void cookiesForRequestFollowSameSite();
+    void cookiePolicy_data();
+    void cookiePolicy();
+    void cookieFlood();
+    void damagedCookieFile();
     void privateNetworkHosts_data();
     void privateNetworkHosts();
     void privateNetworkRefused();
@@ -609,6 +613,95 @@ void tst_Download::sessionCookiesAndUserAgent()
     QCOMPARE(fresh.first().name(), QByteArray("fresh"));
     QCOMPARE(fresh.first().domain(), QStringLiteral("127.0.0.1")); // host-only
     QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("http://other.test/"))).size(), 0);
+}
+
+void tst_Download::cookiePolicy_data()
+{
+    QTest::addColumn<QByteArray>("setCookie");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("taken");
+
+    const QString http = QStringLiteral("http://item.taobao.com/");
+    const QString https = QStringLiteral("https://item.taobao.com/");
+    QTest::newRow("plain cookie") << QByteArray("a=1; Path=/") << http << true;
+    QTest::newRow("Secure over https") << QByteArray("a=1; Path=/; Secure") << https << true;
+    QTest::newRow("Secure over http") << QByteArray("a=1; Path=/; Secure") << http << false;
+    QTest::newRow("control character in the value") << QByteArray("a=1\x1b[2J; Path=/") << http << false;
+    QTest::newRow("NUL in the value") << QByteArray("a=1\0x; Path=/", 14) << http << false;
+    QTest::newRow("value of 4 KB and more") << "a=" + QByteArray(4096, 'x') + "; Path=/" << http << false;
+}
+
+// What a server sets in a download's reply is taken only as the pane's store would take it.
+void tst_Download::cookiePolicy()
+{
+    QFETCH(QByteArray, setCookie);
+    QFETCH(QString, url);
+    QFETCH(bool, taken);
+
+    SharedCookieJar jar;
+    QNetworkCookie cookie("a", "1");
+    const QList<QNetworkCookie> parsed = QNetworkCookie::parseCookies(setCookie);
+    if (!parsed.isEmpty())
+        cookie = parsed.first();
+    else
+        cookie.setValue(setCookie.mid(2, setCookie.indexOf(';') - 2)); // what the parser would not take
+    jar.setCookiesFromUrl({cookie}, QUrl(url));
+    QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("https://item.taobao.com/"))).size(), taken ? 1 : 0);
+}
+
+// A server that sets new cookies without end keeps the jar within the store's limits, the oldest
+// going first.
+void tst_Download::cookieFlood()
+{
+    SharedCookieJar jar;
+    const QUrl site(QStringLiteral("http://item.taobao.com/"));
+    for (int i = 0; i < 200; ++i)
+        jar.setCookiesFromUrl({QNetworkCookie("c" + QByteArray::number(i), "1")}, site);
+    QList<QNetworkCookie> kept = jar.cookiesForUrl(site);
+    QCOMPARE(kept.size(), 180);
+    QVERIFY(
+        std::none_of(kept.cbegin(), kept.cend(), [](const QNetworkCookie &c) { return c.name() == "c19"; }));
+    QVERIFY(
+        std::any_of(kept.cbegin(), kept.cend(), [](const QNetworkCookie &c) { return c.name() == "c20"; }));
+
+    for (int host = 0; host < 40; ++host) {
+        const QUrl other(QStringLiteral("http://h%1.example.org/").arg(host));
+        for (int i = 0; i < 100; ++i)
+            jar.setCookiesFromUrl({QNetworkCookie("c" + QByteArray::number(i), "1")}, other);
+    }
+    qsizetype total = 0;
+    for (int host = 0; host < 40; ++host)
+        total += jar.cookiesForUrl(QUrl(QStringLiteral("http://h%1.example.org/").arg(host))).size();
+    QCOMPARE(total, 3000);
+    QCOMPARE(jar.cookiesForUrl(site).size(), 0); // the oldest domain went first
+}
+
+// A saved file that is damaged, huge or planted gives what the policy accepts, within bounds.
+void tst_Download::damagedCookieFile()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cookies"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray later = QDateTime::currentDateTimeUtc().addDays(1).toString(Qt::RFC2822Date).toLatin1();
+    const QByteArray tail = "; expires=" + later + "; domain=.taobao.com; path=/\n";
+    file.write("first=1" + tail);
+    file.write("bad=\x07"
+               "bell" +
+               tail);
+    file.write("long=" + QByteArray(10 * 1024 * 1024, 'x') + tail); // one line of 10 MB
+    file.write(QByteArray("\xff\xfe\0garbage\n", 11));
+    file.write("after=1" + tail);
+    for (int i = 0; i < 200000; ++i)
+        file.write("n" + QByteArray::number(i) + "=1" + tail);
+    file.close();
+
+    const QList<QNetworkCookie> loaded = loadCookies(path);
+    QVERIFY(loaded.size() <= 3000);
+    QCOMPARE(loaded.value(0).name(), QByteArray("first"));
+    QCOMPARE(loaded.value(1).name(), QByteArray("after"));
+    for (const QNetworkCookie &cookie : loaded)
+        QVERIFY(acceptableCookie(cookie, true));
 }
 
 // The file that keeps the jar's persistent cookies across a restart.
