@@ -1,10 +1,11 @@
 #include "cookiejar.h"
 
 #include <QDateTime>
-#include <algorithm>
 #include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace Quillory {
 
