@@ -42,6 +42,8 @@ private Q_SLOTS:
     void elementNamesCannotSwitchThePassOff();
     void consoleFloodIsBoundedAndEscaped();
     void consoleNeverWaitsForAFullPipe();
+    void onlyRealFieldsAreWritten_data();
+    void onlyRealFieldsAreWritten();
     void answerLinkIntoThePrivateNetwork_data();
     void answerLinkIntoThePrivateNetwork();
     void credentialsGoAsABrowserSendsThem_data();
@@ -301,6 +303,45 @@ void HostilePagesTest::consoleNeverWaitsForAFullPipe()
     ::close(ends[0]);
     ::close(ends[1]);
     QVERIFY(!written);
+}
+
+void HostilePagesTest::onlyRealFieldsAreWritten_data()
+{
+    QTest::addColumn<QString>("first"); // the first element named J_AnswerInput, before the real field
+    QTest::addColumn<FieldWrite>("result");
+    QTest::newRow("meta") << u"<meta name=\"J_AnswerInput\">"_s << FieldWrite::NoField;
+    QTest::newRow("a name") << u"<a name=\"J_AnswerInput\"></a>"_s << FieldWrite::NoField;
+    QTest::newRow("check box") << u"<input type=\"checkbox\" name=\"J_AnswerInput\">"_s
+                               << FieldWrite::NoField;
+    QTest::newRow("input with its own value property")
+        << u"<input name=\"J_AnswerInput\" id=\"trap\"><script>Object.defineProperty(trap, 'value', "
+           u"{set() { window.trapped = true; }, get() { return ''; }})</script>"_s
+        << FieldWrite::Written;
+    QTest::newRow("textarea") << u"<textarea name=\"J_AnswerInput\"></textarea>"_s << FieldWrite::Written;
+}
+
+// The answer goes only into an element that takes typed text, through the element's own setter;
+// anything else is reported as no field, never as written.
+void HostilePagesTest::onlyRealFieldsAreWritten()
+{
+    QFETCH(QString, first);
+    QFETCH(FieldWrite, result);
+
+    servePage(productUrl, productPage(brandValue));
+    servePage(trialItemUrl, trialPage(brandQuestion() + first));
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(trialItemUrl)));
+    QSignalSpy written(m_window->answeringPass(), &AnsweringPass::fieldWritten);
+    runPass();
+    QUILLORY_TRY_COMPARE(written.size(), 1);
+    QCOMPARE(written.first().first().value<FieldWrite>(), result);
+    // The value as the element's own prototype holds it, past whatever the page defined on it.
+    const QString value =
+        inPage(u"(e => { const d = Object.getOwnPropertyDescriptor(Object.getPrototypeOf(e), "
+               u"'value'); return d && d.get ? d.get.call(e) : ''; })"
+               u"(document.getElementsByName('J_AnswerInput')[0])"_s)
+            .toString();
+    QCOMPARE(value == u"长春"_s, result == FieldWrite::Written);
+    QCOMPARE(inPage(u"window.trapped === true"_s).toBool(), false);
 }
 
 void HostilePagesTest::answerLinkIntoThePrivateNetwork_data()

@@ -523,6 +523,31 @@ const readLinks = () => {
     return result;
 };
 
+// The answer goes only into an element that holds a value the user could type or pick, through that
+// element's own setter: a page cannot redefine `value`, and a <meta> or <a name> of the field's name
+// is reported as no field rather than as written.
+const setterOf = (proto, name) => Object.getOwnPropertyDescriptor(proto, name).set;
+const inputTypeOf = getterOf(HTMLInputElement.prototype, 'type');
+const valueSetters = {
+    input: setterOf(HTMLInputElement.prototype, 'value'),
+    textarea: setterOf(HTMLTextAreaElement.prototype, 'value'),
+    select: setterOf(HTMLSelectElement.prototype, 'value'),
+};
+const textInputTypes = ['text', 'search', 'url', 'tel', 'email', 'password'];
+const arrayIncludes = Array.prototype.includes;
+const hasOwn = Object.prototype.hasOwnProperty;
+const valueSetterFor = (element) => {
+    if (namespaceOf.call(element) !== XHTML) return null;
+    const kind = localNameOf.call(element);
+    if (!hasOwn.call(valueSetters, kind)) return null;
+    try {
+        if (kind === 'input' && !arrayIncludes.call(textInputTypes, inputTypeOf.call(element))) return null;
+    } catch (error) {
+        return null; // not really an input element
+    }
+    return valueSetters[kind];
+};
+
 const api = Object.freeze({
     // One read of the document, as `request` asks: {part, rootOnly, links, kept, requiredText} and,
     // for comparing the two ways of writing the markup, {piecesOnly}.
@@ -560,16 +585,22 @@ const api = Object.freeze({
     // put in any of `characters`. True when the read is kept.
     keepRead: (documentToken, readGeneration, stretches, characters) =>
         documentToken === token && keepRead(readGeneration, stretches, characters),
-    // Sets the value of the first element named `name` and dispatches input and change on it, as
-    // typing would, only in the document that `documentToken` names. With `keepUserEdit`, a field
-    // the user has typed into since the last write keeps what the user typed.
+    // Sets the value of the first element named `name` (a text-like input, a textarea or a select;
+    // anything else is no field) and dispatches input and change on it, as typing would, only in the
+    // document that `documentToken` names. With `keepUserEdit`, a field the user has typed into since
+    // the last write keeps what the user typed.
     writeField: (documentToken, name, value, keepUserEdit) => {
         if (documentToken !== token) return 'page-left';
         const field = nodeListItem.call(documentElementsByName.call(document, name), 0);
-        if (!field) return 'no-field';
+        const setValue = field ? valueSetterFor(field) : null;
+        if (!setValue) return 'no-field';
         if (keepUserEdit && typedInto.has(field)) return 'kept-edit';
+        try {
+            setValue.call(field, value);
+        } catch (error) {
+            return 'no-field';
+        }
         typedInto.delete(field);
-        field.value = value;
         dispatchEventOn.call(field, new Event('input', { bubbles: true }));
         dispatchEventOn.call(field, new Event('change', { bubbles: true }));
         return 'written';
