@@ -105,7 +105,7 @@ void AnsweringPass::lookUp(const QString &attribute, const QString &documentToke
             m_waiting = false;
             const qint64 started = m_report.timings.started;
             m_report.timings.pageReady = timeMarkNs();
-            m_report.timings.downloadStarted = page.startedNs > started ? page.startedNs : 0;
+            m_report.timings.downloadStarted = page.askedNs > started ? page.askedNs : 0;
             m_report.timings.downloaded = page.result.decodedNs > started ? page.result.decodedNs : 0;
             PassReport::Download download = downloadReport(page.result, page.bodyBytes, page.askedNs);
             download.origin = page.origin;

@@ -1,9 +1,7 @@
 #include "productpages.h"
 
-#include "pagetext/cookiejar.h"
 #include "pagetext/timemark.h"
 
-#include <QDeadlineTimer>
 #include <QPointer>
 
 #include <algorithm>
@@ -26,26 +24,39 @@ struct ProductPages::Entry
     bool usedByPass = false; // a pass has had it: the next one gets the kept copy
     bool detached = false;   // the pane left its page while a pass waited: not kept
     qint64 askedNs = 0;
-    std::stop_source stop;
+    ProductSource::Cancel cancel;
     std::optional<Page> page; // once downloaded
-    QDeadlineTimer keptUntil;
+    std::chrono::milliseconds keptUntil{0};
     std::vector<Waiter> waiters;
 
+    bool sameLink(const DownloadRequest &other) const
+    {
+        return request.url == other.url && request.privateNetworkAllowed == other.privateNetworkAllowed;
+    }
     bool matches(const QString &token, const DownloadRequest &other) const
     {
-        return documentToken == token && request.url == other.url &&
-               request.privateNetworkAllowed == other.privateNetworkAllowed;
+        return documentToken == token && sameLink(other);
     }
 };
 
-ProductPages::ProductPages(DownloadWorker &worker, std::chrono::milliseconds keepFor, QObject *parent)
-    : QObject(parent), m_worker(worker), m_keepFor(keepFor)
+ProductPages::ProductPages(ProductSource &source, const Clock &clock, std::chrono::milliseconds keepFor,
+                           QObject *parent)
+    : QObject(parent), m_source(source), m_clock(clock), m_keepFor(keepFor)
 {}
 
 ProductPages::~ProductPages()
 {
-    for (const std::shared_ptr<Entry> &entry : m_entries)
-        entry->stop.request_stop();
+    for (const std::shared_ptr<Entry> &entry : m_entries) {
+        if (entry->cancel)
+            entry->cancel();
+    }
+}
+
+// A copy serves as long as it is fresh and the site would see the same cookies: a login or logout since
+// then could change the page.
+bool ProductPages::isFresh(const Entry &entry, const DownloadRequest &request) const
+{
+    return entry.page && m_clock.now() < entry.keptUntil && entry.cookies == m_source.sessionCookies(request);
 }
 
 std::shared_ptr<ProductPages::Entry> ProductPages::entryFor(const QString &documentToken,
@@ -54,18 +65,47 @@ std::shared_ptr<ProductPages::Entry> ProductPages::entryFor(const QString &docum
     if (m_entries.empty() || m_entries.back()->detached || !m_entries.back()->matches(documentToken, request))
         return nullptr;
     const std::shared_ptr<Entry> &entry = m_entries.back();
-    // A copy serves as long as it is fresh and the site would see the same cookies: a login or logout
-    // since then could change the page.
-    if (entry->page && (entry->keptUntil.hasExpired() || entry->cookies != cookiesFor(request))) {
+    if (entry->page && !isFresh(*entry, request)) {
         drop(entry);
         return nullptr;
     }
     return entry;
 }
 
+// A page that reloads itself is a new document of the same page, which would download the same link
+// again on every load. The copy kept for the page left serves the new document when it is of the same
+// link, asked for from the same page, fresh and of the same session.
+bool ProductPages::adoptForReload(const QString &documentToken, const DownloadRequest &request)
+{
+    const std::shared_ptr<Entry> left = std::exchange(m_left, nullptr);
+    if (!left || !left->sameLink(request) || left->request.initiator != request.initiator ||
+        !isFresh(*left, request))
+        return false;
+    leave();
+    left->documentToken = documentToken;
+    left->usedByPass = true; // a copy from before: the pass reports it as kept
+    m_entries.push_back(left);
+    return true;
+}
+
+// At most one early download a link in `keepFor`: nobody asked for it, and a page that reloads itself
+// must not turn into a stream of requests in the user's session.
+bool ProductPages::earlyDownloadDue(const DownloadRequest &request)
+{
+    const std::chrono::milliseconds now = m_clock.now();
+    m_earlyAt.removeIf([&](const auto &item) { return now - item.value() >= m_keepFor; });
+    const QString link = request.url.toString(QUrl::FullyEncoded);
+    if (m_earlyAt.contains(link))
+        return false;
+    m_earlyAt.insert(link, now);
+    return true;
+}
+
 void ProductPages::prepare(const QString &documentToken, const DownloadRequest &request)
 {
-    if (!entryFor(documentToken, request))
+    if (entryFor(documentToken, request) || adoptForReload(documentToken, request))
+        return;
+    if (earlyDownloadDue(request))
         startEntry(documentToken, request, true);
 }
 
@@ -80,7 +120,7 @@ void ProductPages::get(const QString &documentToken, const DownloadRequest &requ
         Page kept = *entry->page;
         kept.origin = entry->early && !entry->usedByPass ? Origin::Early : Origin::Kept;
         if (kept.origin == Origin::Kept)
-            kept.askedNs = kept.startedNs = 0;
+            kept.askedNs = 0;
         entry->usedByPass = true;
         QMetaObject::invokeMethod(
             context, [kept, done = std::move(done)] { done(kept); }, Qt::QueuedConnection);
@@ -93,10 +133,13 @@ void ProductPages::leave()
 {
     const std::vector<std::shared_ptr<Entry>> entries = m_entries;
     for (const std::shared_ptr<Entry> &entry : entries) {
-        if (entry->waiters.empty())
-            drop(entry);
-        else
+        if (!entry->waiters.empty()) {
             entry->detached = true; // its pass still gets it, and then it goes
+            continue;
+        }
+        if (entry->page)
+            m_left = entry;
+        drop(entry);
     }
 }
 
@@ -105,31 +148,31 @@ std::shared_ptr<ProductPages::Entry> ProductPages::startEntry(const QString &doc
 {
     // One page at a time: what belonged to the page before goes, unless a pass still waits for it.
     leave();
+    m_left.reset();
     auto entry = std::make_shared<Entry>();
     entry->documentToken = documentToken;
     entry->request = request;
     entry->early = early;
-    entry->cookies = cookiesFor(request);
+    entry->cookies = m_source.sessionCookies(request);
     entry->askedNs = timeMarkNs();
     m_entries.push_back(entry);
-    std::weak_ptr<Entry> weak = entry;
-    entry->stop = m_worker.start(request, this, [this, weak](const DownloadResult &result, qint64 startedNs) {
+    const std::weak_ptr<Entry> weak = entry;
+    entry->cancel = m_source.fetch(request, this, [this, weak](const DownloadResult &result) {
         if (const std::shared_ptr<Entry> entry = weak.lock())
-            finished(entry, result, startedNs);
+            finished(entry, result);
     });
     return entry;
 }
 
-void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result,
-                            qint64 startedNs)
+void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result)
 {
+    entry->cancel = nullptr;
     Page page;
     page.result = result;
     page.bodyBytes = result.body.size();
     page.result.body.clear(); // the text is what the lookup reads
     page.origin = entry->early ? Origin::Early : Origin::New;
     page.askedNs = entry->askedNs;
-    page.startedNs = startedNs;
 
     const std::vector<Entry::Waiter> waiters = std::move(entry->waiters);
     entry->waiters.clear();
@@ -137,17 +180,18 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
         entry->usedByPass = true;
     // Kept only when the session's cookies for the link have not changed since it was asked for, but
     // for those the site itself set in its reply.
-    const QStringList now = cookiesFor(entry->request);
+    const QStringList now = m_source.sessionCookies(entry->request);
     bool sameSession = true;
     for (const QString &pair : now + entry->cookies) {
         if (now.contains(pair) != entry->cookies.contains(pair) &&
             !result.cookiesSet.contains(pair.section(u'=', 0, 0)))
             sameSession = false;
     }
-    if (result.ok() && !entry->detached && sameSession) {
+    const bool inUse = std::find(m_entries.cbegin(), m_entries.cend(), entry) != m_entries.cend();
+    if (result.ok() && inUse && !entry->detached && sameSession) {
         entry->page = page;
         entry->cookies = now;
-        entry->keptUntil = QDeadlineTimer(m_keepFor);
+        entry->keptUntil = m_clock.now() + m_keepFor;
     } else {
         drop(entry);
     }
@@ -161,22 +205,10 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
     }
 }
 
-// What the site would see of the session: the name=value pairs sent for the link, in a fixed order.
-QStringList ProductPages::cookiesFor(const DownloadRequest &request) const
-{
-    QStringList pairs;
-    if (const SharedCookieJar *jar = m_worker.downloader().session().cookies) {
-        for (const QNetworkCookie &cookie :
-             jar->cookiesForRequest(request.url, request.initiator, request.userActivated))
-            pairs.append(QString::fromLatin1(cookie.toRawForm(QNetworkCookie::NameAndValueOnly)));
-    }
-    pairs.sort();
-    return pairs;
-}
-
 void ProductPages::drop(const std::shared_ptr<Entry> &entry)
 {
-    entry->stop.request_stop();
+    if (entry->cancel)
+        std::exchange(entry->cancel, nullptr)();
     m_entries.erase(std::remove(m_entries.begin(), m_entries.end(), entry), m_entries.end());
 }
 

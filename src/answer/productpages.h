@@ -1,7 +1,9 @@
 #pragma once
 
-#include "pagetext/downloadworker.h"
+#include "pagetext/clock.h"
+#include "productsource.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -13,12 +15,14 @@
 
 namespace Quillory {
 
-// The product page of the trial item page that the pane shows. It is downloaded on the download worker
-// at most once at a time for a page and its answer link: early, when the page has loaded and before
-// any pass asks, and kept for the passes that follow for a while (60 s), so that auto-answer on one
-// page does not download it again every few seconds. A page is known by its document token (a new
-// document, even of the same URL, starts afresh); a failed download is never kept, nor one made with
-// other cookies for the link than the session holds now.
+// The product page of the trial item page that the pane shows. It is fetched from the source at most
+// once at a time for a page and its answer link: early, when the page has loaded and before any pass
+// asks, and kept for the passes that follow for a while (60 s), so that auto-answer on one page does
+// not download it again every few seconds. A page is known by its document token (a new document, even
+// of the same URL, starts afresh for a pass); a failed download is never kept, nor one made with other
+// cookies for the link than the session holds now.
+// Early downloads, which nobody asked for, are also bounded in rate: a page that reloads itself gets at
+// most one a link in `keepFor`, and the kept copy serves its new document.
 class ProductPages final : public QObject
 {
     Q_OBJECT
@@ -36,36 +40,42 @@ public:
         DownloadResult result; // its `body` left out: `bodyBytes` says how long it was
         qint64 bodyBytes = 0;
         Origin origin = Origin::New;
-        qint64 askedNs = 0;   // when the download was asked for, and when the worker started on it
-        qint64 startedNs = 0; // (timemark.h; 0 for a kept copy)
+        qint64 askedNs = 0; // when the download was asked for (timemark.h; 0 for a kept copy)
     };
     using Done = std::function<void(const Page &page)>;
 
-    ProductPages(DownloadWorker &worker, std::chrono::milliseconds keepFor, QObject *parent = nullptr);
+    ProductPages(ProductSource &source, const Clock &clock, std::chrono::milliseconds keepFor,
+                 QObject *parent = nullptr);
     ~ProductPages() override;
 
     // Starts downloading the product page of the page `documentToken` ahead of any pass, unless it is
-    // under way or kept already.
+    // under way or kept already, or the link had its early download a short while ago.
     void prepare(const QString &documentToken, const DownloadRequest &request);
     // The product page of the page `documentToken`: the kept copy, the download under way, or a new
     // one. `done` runs later, never once `context` is gone.
     void get(const QString &documentToken, const DownloadRequest &request, QObject *context, Done done);
-    // The pane has left the page: an early download that no pass waits for is dropped, nothing is kept.
+    // The pane has left the page: an early download that no pass waits for is dropped; a kept copy
+    // stays only for a reload of the same page (prepare).
     void leave();
 
 private:
     struct Entry;
 
     std::shared_ptr<Entry> entryFor(const QString &documentToken, const DownloadRequest &request);
+    bool adoptForReload(const QString &documentToken, const DownloadRequest &request);
+    bool earlyDownloadDue(const DownloadRequest &request);
     std::shared_ptr<Entry> startEntry(const QString &documentToken, const DownloadRequest &request,
                                       bool early);
-    void finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result, qint64 startedNs);
+    void finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result);
     void drop(const std::shared_ptr<Entry> &entry);
-    QStringList cookiesFor(const DownloadRequest &request) const;
+    bool isFresh(const Entry &entry, const DownloadRequest &request) const;
 
-    DownloadWorker &m_worker;
+    ProductSource &m_source;
+    const Clock &m_clock;
     const std::chrono::milliseconds m_keepFor;
-    std::vector<std::shared_ptr<Entry>> m_entries; // the current page's last, and those still awaited
+    std::vector<std::shared_ptr<Entry>> m_entries;       // the current page's last, and those still awaited
+    std::shared_ptr<Entry> m_left;                       // the kept copy of the page the pane left
+    QHash<QString, std::chrono::milliseconds> m_earlyAt; // when each link last had an early download
 };
 
 } // namespace Quillory

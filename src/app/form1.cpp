@@ -10,7 +10,8 @@
 #include "cookiesync.h"
 #include "launcher.h"
 #include "pagetext/cookiejar.h"
-#include "pagetext/downloadworker.h"
+#include "pagetext/downloadmanager.h"
+#include "pagetext/hostresolver.h"
 #include "pagetext/weburl.h"
 #include "paneview.h"
 #include "statusbubble.h"
@@ -163,8 +164,12 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     m_cookieSync = std::make_unique<CookieSync>(*m_profile->cookieStore(), *m_cookies,
                                                 m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
     setTabOrder();
-    m_downloads = std::make_unique<DownloadWorker>(Inet1);
-    m_productPages = std::make_unique<ProductPages>(*m_downloads, options.keepProductPage);
+    m_downloads = std::make_unique<DownloadManager>(Inet1.limits(), Inet1.session(),
+                                                    options.hostResolver ? *options.hostResolver
+                                                                         : HostResolver::system());
+    m_productSource = std::make_unique<DownloadedProductSource>(*m_downloads);
+    m_productPages = std::make_unique<ProductPages>(
+        *m_productSource, options.clock ? *options.clock : Clock::steady(), options.keepProductPage);
     m_pass = std::make_unique<AnsweringPass>(*m_page, *m_productPages);
     m_autoAnswer = std::make_unique<AutoAnswer>(*m_pass, options.autoAnswerIntervalMs);
     Timer1 = m_autoAnswer->timer();
@@ -178,6 +183,7 @@ Form1::~Form1()
     m_autoAnswer.reset();
     m_pass.reset();
     m_productPages.reset();
+    m_productSource.reset();
     m_downloads.reset();
     m_cookieSync.reset();
     showBusy(false);

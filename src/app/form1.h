@@ -24,8 +24,11 @@ class AnsweringPass;
 class AutoAnswer;
 class BrowserPage;
 class CookieSync;
-class DownloadWorker;
+class Clock;
+class DownloadManager;
+class HostResolver;
 class ProductPages;
+class ProductSource;
 class SharedCookieJar;
 class StatusBubble;
 struct PassReport;
@@ -39,6 +42,10 @@ struct WindowOptions
     std::chrono::milliseconds keepProductPage{std::chrono::seconds(60)};
     // Where the pane keeps its profile (cookies, cache); empty: the user's data folder.
     QString profilePath;
+    // Where host names lead, for the downloads' private-network rule; null: the system's resolver.
+    const HostResolver *hostResolver = nullptr;
+    // The time of the product pages' rules; null: the system's monotonic clock.
+    const Clock *clock = nullptr;
 };
 
 // The browser pane's place for a window of the given outer size, frame and title bar included, all in
@@ -119,7 +126,8 @@ private:
     StatusBubble *m_status = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;
-    std::unique_ptr<DownloadWorker> m_downloads;
+    std::unique_ptr<DownloadManager> m_downloads;
+    std::unique_ptr<ProductSource> m_productSource;
     std::unique_ptr<ProductPages> m_productPages;
     std::unique_ptr<AnsweringPass> m_pass;
     std::unique_ptr<AutoAnswer> m_autoAnswer;

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QMutexLocker>
+#include <QNetworkAccessManager>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -182,6 +183,16 @@ namespace {
 constexpr QByteArrayView kCookieFileHeader =
     "# The browser pane's persistent cookies as the downloads see them, kept by the program.\n";
 } // namespace
+
+void useCookieJar(QNetworkAccessManager &manager, SharedCookieJar *jar)
+{
+    if (!jar || manager.cookieJar() == jar)
+        return;
+    QObject *const owner = jar->parent();
+    manager.setCookieJar(jar);
+    if (jar->parent() != owner)
+        jar->setParent(owner);
+}
 
 bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path)
 {

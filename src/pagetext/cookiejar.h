@@ -6,6 +6,8 @@
 #include <QNetworkCookieJar>
 #include <QUrl>
 
+class QNetworkAccessManager;
+
 namespace Quillory {
 
 // The browser pane's cookies as the downloads see them: one jar that every network manager of the
@@ -58,6 +60,11 @@ private:
 // from https (`overHttps`), no control characters or NUL anywhere, name and value within 4 KB. The jar
 // also keeps at most 180 cookies a domain and 3,000 in all, the oldest going first.
 bool acceptableCookie(const QNetworkCookie &cookie, bool overHttps);
+
+// Gives `manager` the session's jar unless it has it already (nothing when `jar` is null). A manager
+// adopts a jar of its own thread and would delete it with itself: the jar goes back to its owner, which
+// keeps it alive for as long as the manager is used.
+void useCookieJar(QNetworkAccessManager &manager, SharedCookieJar *jar);
 
 // The persistent cookies of a jar in a file of their own, one Set-Cookie line each, written whole or
 // not at all and readable by the user alone. Reading skips what has expired since; a missing or

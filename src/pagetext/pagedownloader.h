@@ -61,8 +61,7 @@ struct DownloadResult
     QByteArray contentType; // the final response's Content-Type header, as sent
     QUrl finalUrl;          // where the body came from, after redirects
     QStringList cookiesSet; // the names of the cookies that the replies set
-    // When the body was in and when it was decoded (timemark.h; 0 when it did not come).
-    qint64 transferredNs = 0;
+    // When the body was decoded (timemark.h; 0 when it did not come).
     qint64 decodedNs = 0;
 
     bool ok() const { return status == Status::Ok; }
@@ -96,13 +95,17 @@ struct DownloadRequest
     QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;
 };
 
-// The window's page downloader: one blocking call that takes a URL and gives the page as text or fails.
-// It runs its own event loop on the calling thread, so it is meant to be called from a worker thread;
-// the object itself holds only its limits and may be shared between threads.
+class HostResolver;
+
+// Downloads as one blocking call that takes a URL and gives the page as text or fails: a download
+// handler (downloadhandler.h) waited for in a local event loop on the calling thread, for the callers
+// that want the answer in hand (the direct fetches, the literal lookup). The window's own downloads go
+// through DownloadManager instead. The object holds only its limits and may be shared between threads.
 class PageDownloader final
 {
 public:
     explicit PageDownloader(DownloadLimits limits = {}, BrowserSession session = {});
+    PageDownloader(DownloadLimits limits, BrowserSession session, const HostResolver &resolver);
 
     const DownloadLimits &limits() const { return m_limits; }
     const BrowserSession &session() const { return m_session; }
@@ -124,6 +127,7 @@ public:
 private:
     DownloadLimits m_limits;
     BrowserSession m_session;
+    const HostResolver *m_resolver = nullptr;
 };
 
 } // namespace Quillory

@@ -48,22 +48,39 @@ bool isWebUrl(const QUrl &url)
     return url.isValid() && isWebScheme(url) && !url.host().isEmpty();
 }
 
-bool isPrivateNetworkHost(const QUrl &url)
+QString networkHost(const QUrl &url)
 {
-    const QString host = url.host().toLower();
-    if (host.isEmpty())
-        return false;
-    const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
-    if (name == u"localhost"_s || name.endsWith(u".localhost"_s))
-        return true;
-    QHostAddress address;
-    if (!address.setAddress(host))
-        return false; // a name: where it leads is the resolver's business
+    QString host = url.host().toLower();
+    while (host.endsWith(u'.'))
+        host.chop(1);
+    return host;
+}
+
+bool hasAddressHost(const QUrl &url)
+{
+    return !QHostAddress(networkHost(url)).isNull();
+}
+
+bool isPrivateNetworkAddress(const QHostAddress &address)
+{
     bool mapped = false;
     const quint32 v4 = address.toIPv4Address(&mapped); // IPv4, or IPv4 mapped into IPv6
     if (mapped)
         return isPrivateIPv4(v4);
-    return isPrivateIPv6(address.toIPv6Address());
+    return address.protocol() == QAbstractSocket::IPv6Protocol && isPrivateIPv6(address.toIPv6Address());
+}
+
+bool isPrivateNetworkHost(const QUrl &url)
+{
+    const QString host = networkHost(url);
+    if (host.isEmpty())
+        return false;
+    if (host == u"localhost"_s || host.endsWith(u".localhost"_s))
+        return true;
+    const QHostAddress address(host);
+    if (address.isNull())
+        return false; // a name: where it leads is for the resolver to say
+    return isPrivateNetworkAddress(address);
 }
 
 } // namespace Quillory

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHostAddress>
 #include <QString>
 #include <QUrl>
 
@@ -16,5 +17,16 @@ bool isWebUrl(const QUrl &url);
 // a loopback, link-local, private-range or unspecified address, written as an address (IPv4-mapped
 // IPv6 included). A page from the internet must not make the program fetch from there.
 bool isPrivateNetworkHost(const QUrl &url);
+
+// True for a loopback, link-local, private-range, shared or unspecified address (IPv4-mapped IPv6
+// included): where a resolved name must not lead a download that a page from the internet made.
+bool isPrivateNetworkAddress(const QHostAddress &address);
+
+// The URL's host as the network uses it: lower case, without the trailing dot that makes a name fully
+// qualified ("127.0.0.1." and "localhost." are the same places as without it).
+QString networkHost(const QUrl &url);
+
+// True when the URL's host is written as an address rather than a name: nothing to resolve.
+bool hasAddressHost(const QUrl &url);
 
 } // namespace Quillory

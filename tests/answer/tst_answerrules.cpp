@@ -7,6 +7,7 @@
 #include "answer/passrules.h"
 #include "answer/passstatus.h"
 #include "answer/trialsite.h"
+#include "fakeproductsource.h"
 #include "pagetext/pagedownloader.h"
 
 #include <QObject>
@@ -556,9 +557,8 @@ void TestAnswerRules::autoAnswerFollowsTheCheckBox()
     QFETCH(int, interval);
 
     IdlePane pane;
-    const PageDownloader downloader;
-    DownloadWorker downloads(downloader);
-    ProductPages productPages(downloads, std::chrono::seconds(60));
+    Testing::FakeProductSource source;
+    ProductPages productPages(source, Clock::steady(), std::chrono::seconds(60));
     AnsweringPass pass(pane, productPages);
     AutoAnswer autoAnswer(pass, 40);
     QSignalSpy ticks(autoAnswer.timer(), &IntervalTimer::tick);

@@ -356,6 +356,9 @@ void HostilePagesTest::answerLinkIntoThePrivateNetwork_data()
     QTest::newRow("192.168.x") << u"http://192.168.1.1/item.htm"_s;
     QTest::newRow("172.16.x") << u"http://172.16.0.1/item.htm"_s;
     QTest::newRow("169.254.x") << u"http://169.254.169.254/latest/meta-data/"_s;
+    QTest::newRow("a name that leads to this machine") << u"http://loop.example:PORT/item.htm"_s;
+    QTest::newRow("the same, fully qualified") << u"http://LOOP.example.:PORT/item.htm"_s;
+    QTest::newRow("a name that leads into the private network") << u"http://intranet.example/item.htm"_s;
     QTest::newRow("a public link that redirects there") << u"REDIRECT"_s;
 }
 

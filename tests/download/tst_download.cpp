@@ -5,6 +5,7 @@
 #include "pagetext/directfetch.h"
 #include "pagetext/pagedownloader.h"
 #include "pagetext/weburl.h"
+#include "tableresolver.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
@@ -79,6 +80,8 @@ private Q_SLOTS:
     void privateNetworkHosts_data();
     void privateNetworkHosts();
     void privateNetworkRefused();
+    void namesLeadingIntoPrivateNetworks_data();
+    void namesLeadingIntoPrivateNetworks();
 
     // The direct fetches.
     void getTextRequestsExactlyTheUrl();
@@ -769,7 +772,8 @@ void tst_Download::privateNetworkHosts_data()
                             "http://[::ffff:192.168.0.1]/",
                             "http://0x7f.1/",
                             "http://2130706433/",
-                            "http://0177.0.0.1/"})
+                            "http://0177.0.0.1/",
+                            "http://127.0.0.1./"})
         QTest::newRow(url) << QString::fromLatin1(url) << true;
     for (const char *url :
          {"http://item.taobao.com/", "http://8.8.8.8/", "http://172.32.0.1/", "http://192.169.0.1/",
@@ -799,6 +803,76 @@ void tst_Download::privateNetworkRefused()
 
     request.privateNetworkAllowed = true;
     QCOMPARE(PageDownloader(shortLimits()).fetch(request).text, QStringLiteral("<p>private</p>"));
+}
+
+void tst_Download::namesLeadingIntoPrivateNetworks_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("trialPage");
+    QTest::addColumn<QByteArrayList>("received"); // what the proxy was asked for
+    QTest::addColumn<bool>("refused");
+
+    const QString trial = QStringLiteral("http://try.test/item.htm");
+    const QString trialAtHome = QStringLiteral("http://try.home.test/item.htm");
+    QTest::newRow("a public name") << "http://public.test/" << trial << QByteArrayList{"http://public.test/"}
+                                   << false;
+    QTest::newRow("an unknown name, left to the network")
+        << "http://unknown.test/" << trial << QByteArrayList{"http://unknown.test/"} << false;
+    QTest::newRow("a name for loopback") << "http://loop.test/" << trial << QByteArrayList{} << true;
+    QTest::newRow("the same with a trailing dot")
+        << "http://LOOP.test./" << trial << QByteArrayList{} << true;
+    QTest::newRow("a name for the private network")
+        << "http://intranet.test/" << trial << QByteArrayList{} << true;
+    QTest::newRow("a name for IPv6 link-local") << "http://v6.test/" << trial << QByteArrayList{} << true;
+    QTest::newRow("a public and a private address")
+        << "http://mixed.test/" << trial << QByteArrayList{} << true;
+    QTest::newRow("a redirect to a name for loopback")
+        << "http://public.test/to-loop" << trial << QByteArrayList{"http://public.test/to-loop"} << true;
+    QTest::newRow("a trial page that is on the private network too")
+        << "http://intranet.test/" << trialAtHome << QByteArrayList{"http://intranet.test/"} << false;
+}
+
+// A name is looked up before the download connects to it, and each redirect's too: one that leads into
+// this machine or a private network is refused unless the trial page's own host leads there as well.
+void tst_Download::namesLeadingIntoPrivateNetworks()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, trialPage);
+    QFETCH(QByteArrayList, received);
+    QFETCH(bool, refused);
+
+    const TableResolver resolver(
+        {{QStringLiteral("public.test"), {QStringLiteral("93.184.216.34")}},
+         {QStringLiteral("try.test"), {QStringLiteral("93.184.216.35")}},
+         {QStringLiteral("loop.test"), {QStringLiteral("127.0.0.1")}},
+         {QStringLiteral("intranet.test"), {QStringLiteral("10.1.2.3")}},
+         {QStringLiteral("v6.test"), {QStringLiteral("fe80::1")}},
+         {QStringLiteral("mixed.test"), {QStringLiteral("93.184.216.36"), QStringLiteral("192.168.0.7")}},
+         {QStringLiteral("try.home.test"), {QStringLiteral("192.168.0.2")}}});
+    HttpFixture proxy([](const HttpRequest &request) {
+        if (request.url.path() == QStringLiteral("/to-loop"))
+            return HttpReply::redirect("http://loop.test/");
+        return HttpReply::html("<p>fetched</p>");
+    });
+    QVERIFY(proxy.start());
+    QNetworkProxy::setApplicationProxy(
+        QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), proxy.port()));
+    DownloadRequest request;
+    request.url = QUrl(link);
+    request.initiator = QUrl(trialPage);
+    request.privateNetworkAllowed = false;
+    const DownloadResult result = PageDownloader(shortLimits(), {}, resolver).fetch(request);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+
+    QByteArrayList targets;
+    for (const HttpRequest &seen : proxy.requests())
+        targets.append(seen.target);
+    QCOMPARE(targets, received);
+    QCOMPARE(result.refused, refused);
+    QCOMPARE(result.ok(), !refused);
+    if (refused)
+        QVERIFY2(result.errorText.contains(QStringLiteral("private network")), qPrintable(result.errorText));
+    QVERIFY(!resolver.asked().contains(QStringLiteral("loop.test.")));
 }
 
 void tst_Download::usesTheApplicationProxy()

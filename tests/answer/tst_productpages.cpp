@@ -1,0 +1,205 @@
+// The product pages' rules on a source and a clock that the test drives: one fetch at a time for a page,
+// the kept copy and its age, the session it speaks for, and the rate of early downloads.
+
+#include "answer/productpages.h"
+#include "fakeproductsource.h"
+
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+using namespace Quillory;
+using namespace Quillory::Testing;
+using namespace std::chrono_literals;
+
+namespace {
+
+DownloadRequest linkRequest(const QString &link = u"http://item.taobao.com/item.htm?id=1"_s,
+                            const QString &page = u"http://try.taobao.com/item.htm?id=9"_s)
+{
+    DownloadRequest request;
+    request.url = QUrl(link);
+    request.initiator = QUrl(page);
+    return request;
+}
+
+} // namespace
+
+class ProductPagesRules final : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void init();
+    void cleanup();
+
+    void passesShareOneFetch();
+    void keptCopy_data();
+    void keptCopy();
+    void failedFetchIsNotKept();
+    void leavingCancelsTheEarlyDownload();
+    void reloadingPage_data();
+    void reloadingPage();
+
+private:
+    // The page a pass gets for `token`, once the events have run.
+    std::optional<ProductPages::Page> passGets(const QString &token,
+                                               const DownloadRequest &request = linkRequest());
+
+    FakeClock m_clock;
+    std::unique_ptr<FakeProductSource> m_source;
+    std::unique_ptr<ProductPages> m_pages;
+};
+
+void ProductPagesRules::init()
+{
+    m_clock = FakeClock();
+    m_source = std::make_unique<FakeProductSource>();
+    m_pages = std::make_unique<ProductPages>(*m_source, m_clock, 60s);
+}
+
+void ProductPagesRules::cleanup()
+{
+    m_pages.reset();
+    m_source.reset();
+}
+
+std::optional<ProductPages::Page> ProductPagesRules::passGets(const QString &token,
+                                                              const DownloadRequest &request)
+{
+    std::optional<ProductPages::Page> got;
+    m_pages->get(token, request, this, [&](const ProductPages::Page &page) { got = page; });
+    QCoreApplication::processEvents();
+    return got;
+}
+
+// The early download under way serves the pass that comes before it ends, and the next pass keeps it.
+void ProductPagesRules::passesShareOneFetch()
+{
+    m_pages->prepare(u"a"_s, linkRequest());
+    std::optional<ProductPages::Page> first;
+    m_pages->get(u"a"_s, linkRequest(), this, [&](const ProductPages::Page &page) { first = page; });
+    QCOMPARE(m_source->fetches().size(), 1);
+    QVERIFY(!first);
+    m_source->answer(0, u"<li>品牌</li>"_s);
+    QVERIFY(first);
+    QCOMPARE(first->origin, ProductPages::Origin::Early);
+    QCOMPARE(first->result.text, u"<li>品牌</li>"_s);
+
+    const std::optional<ProductPages::Page> second = passGets(u"a"_s);
+    QVERIFY(second);
+    QCOMPARE(second->origin, ProductPages::Origin::Kept);
+    QCOMPARE(m_source->fetches().size(), 1);
+}
+
+void ProductPagesRules::keptCopy_data()
+{
+    QTest::addColumn<std::chrono::milliseconds>("after");
+    QTest::addColumn<bool>("loggedInSince");
+    QTest::addColumn<QString>("token");
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<bool>("kept");
+
+    const QString link = linkRequest().url.toString();
+    QTest::newRow("fresh") << 59'999ms << false << u"a"_s << link << true;
+    QTest::newRow("old") << 60'000ms << false << u"a"_s << link << false;
+    QTest::newRow("login since") << 1ms << true << u"a"_s << link << false;
+    QTest::newRow("another document") << 1ms << false << u"b"_s << link << false;
+    QTest::newRow("another link") << 1ms << false << u"a"_s << u"http://item.taobao.com/item.htm?id=2"_s
+                                  << false;
+}
+
+// The copy serves only the same document and link, for 60 s, while the session stays the same.
+void ProductPagesRules::keptCopy()
+{
+    QFETCH(std::chrono::milliseconds, after);
+    QFETCH(bool, loggedInSince);
+    QFETCH(QString, token);
+    QFETCH(QString, link);
+    QFETCH(bool, kept);
+
+    QVERIFY(!passGets(u"a"_s));
+    m_source->answer(0, u"page"_s);
+    m_clock.advance(after);
+    if (loggedInSince)
+        m_source->setCookies({u"login=alice"_s});
+    const std::optional<ProductPages::Page> page = passGets(token, linkRequest(link));
+    QCOMPARE(m_source->fetches().size(), kept ? 1 : 2);
+    QCOMPARE(page.has_value(), kept);
+    if (kept)
+        QCOMPARE(page->origin, ProductPages::Origin::Kept);
+}
+
+void ProductPagesRules::failedFetchIsNotKept()
+{
+    QVERIFY(!passGets(u"a"_s));
+    DownloadResult refused;
+    refused.status = DownloadResult::Status::NetworkError;
+    m_source->answer(0, refused);
+    QVERIFY(!passGets(u"a"_s));
+    QCOMPARE(m_source->fetches().size(), 2);
+}
+
+// The pane leaves: the early download nobody waits for is cancelled; a pass that waits still gets its
+// page, which is then not kept.
+void ProductPagesRules::leavingCancelsTheEarlyDownload()
+{
+    m_pages->prepare(u"a"_s, linkRequest());
+    m_pages->leave();
+    QVERIFY(m_source->fetches().at(0)->cancelled);
+
+    std::optional<ProductPages::Page> waited;
+    m_pages->get(u"b"_s, linkRequest(), this, [&](const ProductPages::Page &page) { waited = page; });
+    m_pages->leave();
+    QVERIFY(!m_source->fetches().at(1)->cancelled);
+    m_source->answer(1, u"page"_s);
+    QVERIFY(waited);
+    QVERIFY(!passGets(u"b"_s));
+    QCOMPARE(m_source->fetches().size(), 3);
+}
+
+void ProductPagesRules::reloadingPage_data()
+{
+    QTest::addColumn<std::chrono::milliseconds>("after");
+    QTest::addColumn<bool>("answered"); // the first early download had come before the reload
+    QTest::addColumn<QString>("page");  // the page loaded the second time
+    QTest::addColumn<int>("fetches");   // after the second load and a pass on it
+    QTest::addColumn<ProductPages::Origin>("origin");
+
+    const QString trial = linkRequest().initiator.toString();
+    QTest::newRow("reload, copy kept") << 200ms << true << trial << 1 << ProductPages::Origin::Kept;
+    QTest::newRow("reload before the copy came") << 200ms << false << trial << 2 << ProductPages::Origin::New;
+    QTest::newRow("reload a minute later") << 60'000ms << true << trial << 2 << ProductPages::Origin::Early;
+    QTest::newRow("another trial page, same link")
+        << 200ms << true << u"http://try.taobao.com/item.htm?id=10"_s << 2 << ProductPages::Origin::New;
+}
+
+// A page that reloads itself makes at most one early download a link a minute: the kept copy serves
+// the reloaded page, and without one the pass downloads when it is asked for.
+void ProductPagesRules::reloadingPage()
+{
+    QFETCH(std::chrono::milliseconds, after);
+    QFETCH(bool, answered);
+    QFETCH(QString, page);
+    QFETCH(int, fetches);
+    QFETCH(ProductPages::Origin, origin);
+
+    m_pages->prepare(u"a"_s, linkRequest());
+    if (answered)
+        m_source->answer(0, u"page"_s);
+    m_pages->leave();
+    m_clock.advance(after);
+    const DownloadRequest again = linkRequest(linkRequest().url.toString(), page);
+    m_pages->prepare(u"b"_s, again);
+    std::optional<ProductPages::Page> got;
+    m_pages->get(u"b"_s, again, this, [&](const ProductPages::Page &page) { got = page; });
+    QCoreApplication::processEvents();
+    if (!got) {
+        m_source->answer(m_source->fetches().size() - 1, u"page"_s);
+        QVERIFY(got);
+    }
+    QCOMPARE(m_source->fetches().size(), fetches);
+    QCOMPARE(got->origin, origin);
+}
+
+QTEST_GUILESS_MAIN(ProductPagesRules)
+#include "tst_productpages.moc"
