@@ -24,13 +24,24 @@ done
 [ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 
-openbox --sm-disable >"$work/openbox.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
-    sleep 0.1
+# openbox now and then fails to come up on a loaded machine (it exits, or takes its time to claim the
+# screen): it is given 30 s, and started again if it has exited, up to three times.
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+for attempt in 1 2 3; do
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    wm=$!
+    pids+=("$wm")
+    for _ in $(seq 300); do
+        wm_ready && break
+        kill -0 "$wm" 2>/dev/null || break
+        sleep 0.1
+    done
+    wm_ready && break
+    echo "openbox did not start (attempt $attempt):" >&2
+    cat "$work/openbox.log" >&2
+    kill "$wm" 2>/dev/null || true
 done
-xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id' || { cat "$work/openbox.log" >&2; echo "openbox did not start" >&2; exit 1; }
+wm_ready || { echo "openbox did not start" >&2; exit 1; }
 
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb
