@@ -44,7 +44,8 @@ void AnsweringPass::run(PassTrigger trigger)
     m_trigger = trigger;
     m_writeRule = trigger == PassTrigger::Timer ? FieldWriteRule::KeepUserEdit : FieldWriteRule::Always;
     m_report = PassReport();
-    m_report.timings.started = timeMarkNs();
+    m_trace = PassTrace();
+    m_trace.mark(PassPhase::Started);
     Q_EMIT started();
     m_report.pageUrl = m_pane.currentUrl();
     // The user may answer on any page that looks like a trial item page; the timer only on the trial
@@ -69,16 +70,13 @@ void AnsweringPass::run(PassTrigger trigger)
 
 void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &documentText)
 {
-    m_report.timings.readScript = page.scriptNs;
-    m_report.timings.readAnswered = page.answeredNs;
-    m_report.timings.snapshotMade = page.madeNs;
-    m_report.timings.textReady = timeMarkNs();
+    m_trace.mark(PassPhase::PageRead);
     m_report.answerLink = answerPageLink(page.links);
     m_report.pageRead = pageReadOf(page);
     const QuestionCut question = page.kept ? m_questionAhead.keptCut() : cutQuestion(documentText);
     if (!page.kept)
         m_questionAhead.keep(page, question);
-    m_report.timings.questionCut = timeMarkNs();
+    m_trace.mark(PassPhase::QuestionCut);
     m_report.question = question.needsLookup;
     if (!question.needsLookup) {
         deliver(question.answerText, page.documentToken);
@@ -103,11 +101,9 @@ void AnsweringPass::lookUp(const QString &attribute, const QString &documentToke
             if (pass != m_pass)
                 return;
             m_waiting = false;
-            const qint64 started = m_report.timings.started;
-            m_report.timings.pageReady = timeMarkNs();
-            m_report.timings.downloadStarted = page.askedNs > started ? page.askedNs : 0;
-            m_report.timings.downloaded = page.result.decodedNs > started ? page.result.decodedNs : 0;
-            PassReport::Download download = downloadReport(page.result, page.bodyBytes, page.askedNs);
+            m_trace.mark(PassPhase::ProductPage);
+            m_trace.downloadMs = page.origin == ProductPages::Origin::New ? page.elapsedMs : 0;
+            PassReport::Download download = downloadReport(page.result, page.bodyBytes, page.elapsedMs);
             download.origin = page.origin;
             m_report.download = download;
             // The product page is the lookup's page only when it downloaded whole: anything
@@ -123,7 +119,7 @@ void AnsweringPass::answerFromProductPage(const QString &pageText, const QString
     AnswerSource source;
     lookUpAttribute(pageText, answer, &source);
     m_report.source = source;
-    m_report.timings.lookedUp = timeMarkNs();
+    m_trace.mark(PassPhase::LookedUp);
     deliver(answer, documentToken);
 }
 
@@ -175,19 +171,26 @@ void AnsweringPass::deliver(const QString &answer, const QString &documentToken)
         report(m_report);
     } else {
         m_pane.writeField(documentToken, TrialSite::answerFieldName, answer, m_writeRule, this,
-                          [this, passReport = m_report](FieldWrite result) mutable {
+                          [this, passReport = m_report, trace = m_trace](FieldWrite result) mutable {
                               passReport.field = result;
-                              passReport.timings.fieldWritten = timeMarkNs();
-                              report(passReport);
+                              trace.mark(PassPhase::FieldWritten);
+                              report(passReport, trace);
                               Q_EMIT fieldWritten(result);
                           });
     }
     finish();
 }
 
-void AnsweringPass::report(PassReport passReport)
+void AnsweringPass::report(const PassReport &passReport)
+{
+    report(passReport, m_trace);
+}
+
+void AnsweringPass::report(const PassReport &passReport, const PassTrace &trace)
 {
     qCInfo(lcPass).noquote() << describePass(passReport);
+    qCDebug(lcPassTrace).noquote() << trace.describe();
+    Q_EMIT traced(trace);
     Q_EMIT reported(passReport);
 }
 

@@ -2,6 +2,7 @@
 
 #include "pagetext/browserpane.h"
 #include "passreport.h"
+#include "passtrace.h"
 #include "productpages.h"
 #include "questionahead.h"
 
@@ -65,6 +66,8 @@ Q_SIGNALS:
     void fieldWritten(Quillory::FieldWrite result);
     // What the pass did, once per pass, when the last of it is known (also written to the log).
     void reported(const Quillory::PassReport &report);
+    // How long each phase of that pass took, just before `reported` (passtrace.h).
+    void traced(const Quillory::PassTrace &trace);
 
 private:
     void run(PassTrigger trigger);
@@ -73,7 +76,8 @@ private:
     void answerFromProductPage(const QString &pageText, const QString &attribute,
                                const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
-    void report(PassReport report);
+    void report(const PassReport &report);
+    void report(const PassReport &report, const PassTrace &trace);
     void finish();
     static DownloadRequest productRequest(const QString &answerLink, const QString &trialPageUrl,
                                           bool userActivated);
@@ -91,6 +95,7 @@ private:
     FieldWriteRule m_writeRule = FieldWriteRule::Always; // of the pass under way
     quint64 m_pass = 0;  // counts the passes: an answer for a cancelled one finds a later count
     PassReport m_report; // of the pass under way
+    PassTrace m_trace;
 };
 
 } // namespace Quillory

@@ -166,7 +166,7 @@ PageRead pageReadOf(const PageSnapshot &page)
     return page.markup->checked ? PageRead::Pieces : PageRead::PiecesUnchecked;
 }
 
-PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 askedNs)
+PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 elapsedMs)
 {
     PassReport::Download download;
     download.status = result.status;
@@ -175,8 +175,7 @@ PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyByt
     download.networkCause = result.networkCause;
     download.httpStatus = result.httpStatus;
     download.bytes = bodyBytes;
-    const qint64 ended = result.decodedNs ? result.decodedNs : timeMarkNs();
-    download.elapsedMs = askedNs > 0 ? (ended - askedNs) / 1000000 : 0;
+    download.elapsedMs = elapsedMs;
     return download;
 }
 

@@ -3,7 +3,6 @@
 #include "attributelookup.h"
 #include "pagetext/browserpane.h"
 #include "pagetext/pagedownloader.h"
-#include "pagetext/timemark.h"
 #include "productpages.h"
 
 #include <QLoggingCategory>
@@ -16,22 +15,6 @@
 Q_DECLARE_LOGGING_CATEGORY(lcPass)
 
 namespace Quillory {
-
-// When each phase of a pass ended (timemark.h; 0: it did not happen), for the benchmark's phase table.
-struct PassTimings
-{
-    qint64 started = 0;
-    qint64 readScript = 0;      // how long the read took in the page (a duration)
-    qint64 readAnswered = 0;    // the page's answer to the read arrived (script, transfer, conversion)
-    qint64 snapshotMade = 0;    // ... and was made into a snapshot
-    qint64 textReady = 0;       // the element names were put right: the document text
-    qint64 questionCut = 0;     // the question attribute was cut
-    qint64 downloadStarted = 0; // the worker started on it
-    qint64 downloaded = 0;      // the worker had the page, decoded
-    qint64 pageReady = 0;       // the page was back on the window's thread
-    qint64 lookedUp = 0;        // the value was looked up in it
-    qint64 fieldWritten = 0;    // the page reported the answer field written
-};
 
 // How a pass came by the page's question.
 enum class PageRead
@@ -71,12 +54,10 @@ struct PassReport
     QString answer;
     std::optional<FieldWrite> field;
     bool cancelled = false; // the user stopped it while it waited for the product page
-    PassTimings timings;
 };
 
-// What a download gave, `bodyBytes` long, asked for at `askedNs` (timemark.h; its time runs from there
-// to the end of decoding).
-PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 askedNs);
+// What a download gave, `bodyBytes` long, in `elapsedMs` from being asked for to its text.
+PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 elapsedMs);
 
 // The report as one line of plain text. Texts that come from web pages are quoted with their control
 // characters escaped and cut short when long, so that a page can neither forge nor flood the log.

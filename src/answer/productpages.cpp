@@ -1,7 +1,5 @@
 #include "productpages.h"
 
-#include "pagetext/timemark.h"
-
 #include <QPointer>
 
 #include <algorithm>
@@ -14,7 +12,7 @@ struct ProductPages::Entry
     {
         QPointer<QObject> context;
         Done done;
-        qint64 askedNs = 0;
+        std::chrono::milliseconds askedAt{0};
     };
 
     QString documentToken;
@@ -23,7 +21,7 @@ struct ProductPages::Entry
     bool early = false;      // made ahead of any pass
     bool usedByPass = false; // a pass has had it: the next one gets the kept copy
     bool detached = false;   // the pane left its page while a pass waited: not kept
-    qint64 askedNs = 0;
+    std::chrono::milliseconds askedAt{0};
     ProductSource::Cancel cancel;
     std::optional<Page> page; // once downloaded
     std::chrono::milliseconds keptUntil{0};
@@ -112,7 +110,7 @@ void ProductPages::prepare(const QString &documentToken, const DownloadRequest &
 void ProductPages::get(const QString &documentToken, const DownloadRequest &request, QObject *context,
                        Done done)
 {
-    const qint64 asked = timeMarkNs();
+    const std::chrono::milliseconds asked = m_clock.now();
     std::shared_ptr<Entry> entry = entryFor(documentToken, request);
     if (!entry)
         entry = startEntry(documentToken, request, false);
@@ -120,7 +118,7 @@ void ProductPages::get(const QString &documentToken, const DownloadRequest &requ
         Page kept = *entry->page;
         kept.origin = entry->early && !entry->usedByPass ? Origin::Early : Origin::Kept;
         if (kept.origin == Origin::Kept)
-            kept.askedNs = 0;
+            kept.elapsedMs = 0;
         entry->usedByPass = true;
         QMetaObject::invokeMethod(
             context, [kept, done = std::move(done)] { done(kept); }, Qt::QueuedConnection);
@@ -154,7 +152,7 @@ std::shared_ptr<ProductPages::Entry> ProductPages::startEntry(const QString &doc
     entry->request = request;
     entry->early = early;
     entry->cookies = m_source.sessionCookies(request);
-    entry->askedNs = timeMarkNs();
+    entry->askedAt = m_clock.now();
     m_entries.push_back(entry);
     const std::weak_ptr<Entry> weak = entry;
     entry->cancel = m_source.fetch(request, this, [this, weak](const DownloadResult &result) {
@@ -172,7 +170,8 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
     page.bodyBytes = result.body.size();
     page.result.body.clear(); // the text is what the lookup reads
     page.origin = entry->early ? Origin::Early : Origin::New;
-    page.askedNs = entry->askedNs;
+    const std::chrono::milliseconds now = m_clock.now();
+    page.elapsedMs = (now - entry->askedAt).count();
 
     const std::vector<Entry::Waiter> waiters = std::move(entry->waiters);
     entry->waiters.clear();
@@ -180,18 +179,18 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
         entry->usedByPass = true;
     // Kept only when the session's cookies for the link have not changed since it was asked for, but
     // for those the site itself set in its reply.
-    const QStringList now = m_source.sessionCookies(entry->request);
+    const QStringList cookies = m_source.sessionCookies(entry->request);
     bool sameSession = true;
-    for (const QString &pair : now + entry->cookies) {
-        if (now.contains(pair) != entry->cookies.contains(pair) &&
+    for (const QString &pair : cookies + entry->cookies) {
+        if (cookies.contains(pair) != entry->cookies.contains(pair) &&
             !result.cookiesSet.contains(pair.section(u'=', 0, 0)))
             sameSession = false;
     }
     const bool inUse = std::find(m_entries.cbegin(), m_entries.cend(), entry) != m_entries.cend();
     if (result.ok() && inUse && !entry->detached && sameSession) {
         entry->page = page;
-        entry->cookies = now;
-        entry->keptUntil = m_clock.now() + m_keepFor;
+        entry->cookies = cookies;
+        entry->keptUntil = now + m_keepFor;
     } else {
         drop(entry);
     }
@@ -199,8 +198,8 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
         if (!waiter.context)
             continue;
         Page forWaiter = page;
-        if (forWaiter.origin == Origin::New)
-            forWaiter.askedNs = waiter.askedNs;
+        if (forWaiter.origin == Origin::New) // from when this pass asked
+            forWaiter.elapsedMs = (now - waiter.askedAt).count();
         waiter.done(forWaiter);
     }
 }

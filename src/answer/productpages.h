@@ -40,7 +40,7 @@ public:
         DownloadResult result; // its `body` left out: `bodyBytes` says how long it was
         qint64 bodyBytes = 0;
         Origin origin = Origin::New;
-        qint64 askedNs = 0; // when the download was asked for (timemark.h; 0 for a kept copy)
+        qint64 elapsedMs = 0; // from being asked for to the result (0 for a kept copy)
     };
     using Done = std::function<void(const Page &page)>;
 

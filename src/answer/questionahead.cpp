@@ -64,7 +64,7 @@ void QuestionAhead::readAhead()
     readDocumentText(m_pane, request, this, [this](const PageSnapshot &page, const QString &text) {
         m_asking = false;
         m_sinceLastRead.start();
-        m_lastReadCostMs = page.scriptNs / 1000000;
+        m_lastReadCostMs = page.readCostMs;
         if (m_checks.isActive() && page.markup)
             keep(page, cutQuestion(text));
     });

@@ -1,7 +1,6 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
-#include "pagetext/timemark.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -104,7 +103,7 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
         snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
     snapshot.keptGeneration = map.value(u"keptGeneration"_s).toULongLong();
     snapshot.quietMs = qint64(map.value(u"quietMs"_s).toDouble());
-    snapshot.scriptNs = qint64(map.value(u"scriptMs"_s).toDouble() * 1e6);
+    snapshot.readCostMs = qint64(map.value(u"scriptMs"_s).toDouble());
     const QVariant holds = map.value(u"holdsRequiredText"_s);
     if (holds.typeId() == QMetaType::Bool)
         snapshot.holdsRequiredText = holds.toBool();
@@ -262,11 +261,7 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
     }
     runPageCall(PageScripts::readPage(request, m_piecesOnly), context,
                 [scope = request.scope, done = std::move(done)](const QVariant &result) {
-                    const qint64 answered = timeMarkNs();
-                    PageSnapshot snapshot = snapshotFrom(result, scope);
-                    snapshot.answeredNs = answered;
-                    snapshot.madeNs = timeMarkNs();
-                    done(snapshot);
+                    done(snapshotFrom(result, scope));
                 });
 }
 

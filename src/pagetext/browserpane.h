@@ -90,11 +90,8 @@ struct PageSnapshot
     // document has gone without a change that would drop a kept read.
     quint64 keptGeneration = 0;
     qint64 quietMs = 0;
-    // How long the read took in the page; when the page's answer arrived, and when it had been made
-    // into this snapshot (timemark.h).
-    qint64 scriptNs = 0;
-    qint64 answeredNs = 0;
-    qint64 madeNs = 0;
+    // How long the read took in the page: reads ahead of the key are paced by it.
+    qint64 readCostMs = 0;
 };
 
 // What the window tells the page about a read it has cut the question from: the [begin, end) stretches

@@ -2,7 +2,6 @@
 
 #include "cookiejar.h"
 #include "hostresolver.h"
-#include "timemark.h"
 #include "weburl.h"
 
 #include <QMutex>
@@ -452,7 +451,6 @@ void DownloadHandler::decodeAndFinish(DownloadResult result, QByteArray body)
     if (!m_request.decodeText || body.size() < kDecodeElsewhereBytes) {
         if (m_request.decodeText)
             result.text = decodePageBody(body, result.contentType);
-        result.decodedNs = timeMarkNs();
         result.body = std::move(body);
         finish(std::move(result));
         return;
@@ -462,7 +460,6 @@ void DownloadHandler::decodeAndFinish(DownloadResult result, QByteArray body)
     QThreadPool::globalInstance()->start([job, handler = this, result = std::move(result),
                                           body = std::move(body)]() mutable {
         result.text = decodePageBody(body, result.contentType);
-        result.decodedNs = timeMarkNs();
         result.body = std::move(body);
         const QMutexLocker lock(&job->mutex);
         if (job->abandoned)

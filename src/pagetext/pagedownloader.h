@@ -61,8 +61,6 @@ struct DownloadResult
     QByteArray contentType; // the final response's Content-Type header, as sent
     QUrl finalUrl;          // where the body came from, after redirects
     QStringList cookiesSet; // the names of the cookies that the replies set
-    // When the body was decoded (timemark.h; 0 when it did not come).
-    qint64 decodedNs = 0;
 
     bool ok() const { return status == Status::Ok; }
 };

@@ -41,7 +41,7 @@ private Q_SLOTS:
     void reloadingPage();
 
 private:
-    // The page a pass gets for `token`, once the events have run.
+    // The page a pass gets for `token` once the events have run, if it has come by then.
     std::optional<ProductPages::Page> passGets(const QString &token,
                                                const DownloadRequest &request = linkRequest());
 
@@ -67,7 +67,8 @@ std::optional<ProductPages::Page> ProductPagesRules::passGets(const QString &tok
                                                               const DownloadRequest &request)
 {
     std::optional<ProductPages::Page> got;
-    m_pages->get(token, request, this, [&](const ProductPages::Page &page) { got = page; });
+    QObject pass; // gone on return: a page that comes later finds nobody waiting
+    m_pages->get(token, request, &pass, [&](const ProductPages::Page &page) { got = page; });
     QCoreApplication::processEvents();
     return got;
 }
