@@ -30,15 +30,27 @@ const documentElementOf = getterOf(Document.prototype, 'documentElement');
 const doctypeOf = getterOf(Document.prototype, 'doctype');
 const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
 const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
+const readyStateOf = getterOf(Document.prototype, 'readyState');
 const now = Performance.prototype.now.bind(performance);
 
 // A change is a node added or removed, or a text changed: that is how a list built from data arrives.
 // Attribute changes are left out, as animations and hover states change style and class attributes all
 // the time and would keep a finished page from ever counting as quiet.
+//
+// The parser's own changes are of no account: the wait counts from the load, which comes after them, and
+// watching a long document being parsed would slow its load by a third. So the watch begins once the
+// parser is done.
 let lastChange = now();
 const observer = new MutationObserver(() => { lastChange = now(); });
-MutationObserver.prototype.observe.call(observer, document,
-                                        {childList: true, characterData: true, subtree: true});
+const watch = () => {
+    lastChange = now();
+    MutationObserver.prototype.observe.call(observer, document,
+                                            {childList: true, characterData: true, subtree: true});
+};
+if (readyStateOf.call(document) === 'loading')
+    EventTarget.prototype.addEventListener.call(document, 'DOMContentLoaded', watch, {once: true});
+else
+    watch();
 
 Object.defineProperty(window, API, {value: Object.freeze({
     quietMs: () => now() - lastChange,
