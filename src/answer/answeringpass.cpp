@@ -97,7 +97,7 @@ void AnsweringPass::lookUp(const QString &attribute, const QString &documentToke
     Q_EMIT waitingForProductPage();
     m_productPages.get(
         documentToken, productRequest(m_report.answerLink, m_report.pageUrl, m_trigger == PassTrigger::User),
-        this, [this, attribute, documentToken, pass = m_pass](const ProductPages::Page &page) {
+        attribute, this, [this, attribute, documentToken, pass = m_pass](const ProductPages::Page &page) {
             if (pass != m_pass)
                 return;
             m_waiting = false;
@@ -105,6 +105,7 @@ void AnsweringPass::lookUp(const QString &attribute, const QString &documentToke
             m_trace.downloadMs = page.origin == ProductPages::Origin::New ? page.elapsedMs : 0;
             PassReport::Download download = downloadReport(page.result, page.bodyBytes, page.elapsedMs);
             download.origin = page.origin;
+            download.rendered = page.rendered;
             m_report.download = download;
             // The product page is the lookup's page only when it downloaded whole: anything
             // else is an empty page, which gives the no-table text.

@@ -94,6 +94,20 @@ QString lookUpAttribute(const QString &pageText, QString &chazhaosx, AnswerSourc
     return chazhaosx;
 }
 
+bool lacksTheAttribute(const QString &pageText, const QString &attribute)
+{
+    const QStringView page(pageText);
+    const bool hasList = !cutRegion(page, positionOf(page, kListStart, 1), kListEnd).isEmpty();
+    if (!hasList && positionOf(page, kTableStart, 1) == 0)
+        return true;
+    if (attribute.isEmpty())
+        return false;
+    QString answer = attribute;
+    AnswerSource source = AnswerSource::NoTable;
+    lookUpAttribute(pageText, answer, &source);
+    return source == AnswerSource::TableMiss || source == AnswerSource::NoTable;
+}
+
 QString chasuxing(const PageDownloader &Inet1, const QString &chazhaowz, QString &chazhaosx,
                   std::stop_token stop)
 {

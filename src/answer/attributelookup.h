@@ -31,6 +31,11 @@ enum class AnswerSource
 // which of these it is.
 QString lookUpAttribute(const QString &pageText, QString &chazhaosx, AnswerSource *source = nullptr);
 
+// Whether the lookup on `pageText` gives a not-found text for lack of what it reads: the page has neither
+// an attribute list nor a packaging-and-parameters table, or, with `attribute` given, that name is in
+// neither. Such a page may be one that its scripts build in the browser.
+bool lacksTheAttribute(const QString &pageText, const QString &attribute = {});
+
 // Downloads the product page at `chazhaowz` through `Inet1` and looks the attribute up in it. A failed
 // download is an empty page. Blocks until the download has ended: call it off the user-interface thread.
 QString chasuxing(const PageDownloader &Inet1, const QString &chazhaowz, QString &chazhaosx,

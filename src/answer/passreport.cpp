@@ -70,6 +70,9 @@ QString describeDownloadOutcome(const PassReport::Download &download)
     using Status = DownloadResult::Status;
     switch (download.status) {
     case Status::Ok:
+        if (download.rendered) // the served page lacked the attribute
+            return u"page as the browser shows it: %1 characters, %2 ms"_s.arg(download.bytes)
+                .arg(download.elapsedMs);
         return u"download: HTTP %1, %2 bytes, %3 ms"_s.arg(download.httpStatus)
             .arg(download.bytes)
             .arg(download.elapsedMs);

@@ -41,6 +41,7 @@ struct PassReport
         qint64 bytes = 0;
         qint64 elapsedMs = 0;
         ProductPages::Origin origin = ProductPages::Origin::New;
+        bool rendered = false; // the page as the browser shows it, not as the server sent it
     };
 
     QString pageUrl;

@@ -83,11 +83,14 @@ QString lookupOutcome(const PassReport &report)
 {
     const QString attribute = quoted(report.attribute);
     const QString value = quoted(report.answer);
+    // The page as the browser shows it, when the served one lacked the attribute.
+    const bool rendered = report.download && report.download->rendered;
+    const QString page = rendered ? u"浏览器显示的商品页"_s : u"商品页"_s;
     switch (report.source.value_or(AnswerSource::NoTable)) {
     case AnswerSource::List:
-        return u"已答题：%1 是 %2（来自商品页的属性列表）。"_s.arg(attribute, value);
+        return u"已答题：%1 是 %2（来自%3的属性列表）。"_s.arg(attribute, value, page);
     case AnswerSource::Table:
-        return u"已答题：%1 是 %2（来自商品页的规格参数表）。"_s.arg(attribute, value);
+        return u"已答题：%1 是 %2（来自%3的规格参数表）。"_s.arg(attribute, value, page);
     case AnswerSource::ListNameOnly:
         return u"已答题：%1 在属性列表里没有结束标记，只填了名称 %2。"_s.arg(attribute, value);
     case AnswerSource::TableNameOnly:
@@ -96,7 +99,7 @@ QString lookupOutcome(const PassReport &report)
     case AnswerSource::NoTable:
         break;
     }
-    return u"商品页上没有找到 %1。如果商品页要登录才看得全，请先在下面的网页里登录。"_s.arg(attribute);
+    return u"%1上没有找到 %2。如果商品页要登录才看得全，请先在下面的网页里登录。"_s.arg(page, attribute);
 }
 
 QString questionOutcome(const PassReport &report)

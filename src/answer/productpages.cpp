@@ -1,5 +1,7 @@
 #include "productpages.h"
 
+#include "attributelookup.h"
+
 #include <QPointer>
 
 #include <algorithm>
@@ -21,6 +23,9 @@ struct ProductPages::Entry
     bool early = false;      // made ahead of any pass
     bool usedByPass = false; // a pass has had it: the next one gets the kept copy
     bool detached = false;   // the pane left its page while a pass waited: not kept
+    QString attribute;       // what the passes look up in it, once one has asked
+    bool renderAsked = false;
+    std::optional<Page> served; // while the rendered page is awaited: the served one, to fall back on
     std::chrono::milliseconds askedAt{0};
     ProductSource::Cancel cancel;
     std::optional<Page> page; // once downloaded
@@ -107,13 +112,17 @@ void ProductPages::prepare(const QString &documentToken, const DownloadRequest &
         startEntry(documentToken, request, true);
 }
 
-void ProductPages::get(const QString &documentToken, const DownloadRequest &request, QObject *context,
-                       Done done)
+void ProductPages::get(const QString &documentToken, const DownloadRequest &request, const QString &attribute,
+                       QObject *context, Done done)
 {
     const std::chrono::milliseconds asked = m_clock.now();
     std::shared_ptr<Entry> entry = entryFor(documentToken, request);
     if (!entry)
         entry = startEntry(documentToken, request, false);
+    entry->attribute = attribute;
+    // A copy served as sent that lacks this attribute: the page as the browser shows it, once.
+    if (entry->page && renderIfLacking(entry, *entry->page))
+        entry->page.reset();
     if (entry->page) {
         Page kept = *entry->page;
         kept.origin = entry->early && !entry->usedByPass ? Origin::Early : Origin::Kept;
@@ -154,22 +163,53 @@ std::shared_ptr<ProductPages::Entry> ProductPages::startEntry(const QString &doc
     entry->cookies = m_source.sessionCookies(request);
     entry->askedAt = m_clock.now();
     m_entries.push_back(entry);
-    const std::weak_ptr<Entry> weak = entry;
-    entry->cancel = m_source.fetch(request, this, [this, weak](const DownloadResult &result) {
-        if (const std::shared_ptr<Entry> entry = weak.lock())
-            finished(entry, result);
-    });
+    fetchFrom(m_source, entry);
     return entry;
 }
 
-void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result)
+void ProductPages::fetchFrom(ProductSource &source, const std::shared_ptr<Entry> &entry)
+{
+    const std::weak_ptr<Entry> weak = entry;
+    const bool rendered = &source == m_rendered;
+    entry->cancel = source.fetch(entry->request, this, [this, weak, rendered](const DownloadResult &result) {
+        if (const std::shared_ptr<Entry> entry = weak.lock())
+            finished(entry, result, rendered);
+    });
+}
+
+// Asks the rendered source for the page when the one served lacks the attribute (or any list at all),
+// once a link: the served page stays at hand should the rendered one fail. True when asked.
+bool ProductPages::renderIfLacking(const std::shared_ptr<Entry> &entry, const Page &served)
+{
+    if (!m_rendered || entry->renderAsked || !served.result.ok() || served.rendered ||
+        !lacksTheAttribute(served.result.text, entry->attribute))
+        return false;
+    entry->renderAsked = true;
+    entry->served = served;
+    fetchFrom(*m_rendered, entry);
+    return true;
+}
+
+void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result, bool rendered)
 {
     entry->cancel = nullptr;
     Page page;
     page.result = result;
-    page.bodyBytes = result.body.size();
+    page.bodyBytes = rendered ? result.text.size() : result.body.size();
     page.result.body.clear(); // the text is what the lookup reads
     page.origin = entry->early ? Origin::Early : Origin::New;
+    page.rendered = rendered;
+    if (rendered && !result.ok() && entry->served)
+        page = *std::exchange(entry->served, std::nullopt); // what the server sent is still an answer
+    if (!rendered && renderIfLacking(entry, page))
+        return; // the waiters wait on
+    settle(entry, page, result.cookiesSet);
+}
+
+void ProductPages::settle(const std::shared_ptr<Entry> &entry, const Page &settled,
+                          const QStringList &cookiesSet)
+{
+    Page page = settled;
     const std::chrono::milliseconds now = m_clock.now();
     page.elapsedMs = (now - entry->askedAt).count();
 
@@ -183,11 +223,11 @@ void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadR
     bool sameSession = true;
     for (const QString &pair : cookies + entry->cookies) {
         if (cookies.contains(pair) != entry->cookies.contains(pair) &&
-            !result.cookiesSet.contains(pair.section(u'=', 0, 0)))
+            !cookiesSet.contains(pair.section(u'=', 0, 0)))
             sameSession = false;
     }
     const bool inUse = std::find(m_entries.cbegin(), m_entries.cend(), entry) != m_entries.cend();
-    if (result.ok() && inUse && !entry->detached && sameSession) {
+    if (page.result.ok() && inUse && !entry->detached && sameSession) {
         entry->page = page;
         entry->cookies = cookies;
         entry->keptUntil = now + m_keepFor;

@@ -40,7 +40,8 @@ public:
         DownloadResult result; // its `body` left out: `bodyBytes` says how long it was
         qint64 bodyBytes = 0;
         Origin origin = Origin::New;
-        qint64 elapsedMs = 0; // from being asked for to the result (0 for a kept copy)
+        qint64 elapsedMs = 0;  // from being asked for to the result (0 for a kept copy)
+        bool rendered = false; // the page as the browser shows it, its scripts run
     };
     using Done = std::function<void(const Page &page)>;
 
@@ -48,12 +49,17 @@ public:
                  QObject *parent = nullptr);
     ~ProductPages() override;
 
+    // The second source: the page as the browser shows it, asked for only when the served page lacks
+    // the attribute (attributelookup.h: lacksTheAttribute), as part of the same fetch. Null: none.
+    void setRenderedSource(ProductSource *rendered) { m_rendered = rendered; }
+
     // Starts downloading the product page of the page `documentToken` ahead of any pass, unless it is
     // under way or kept already, or the link had its early download a short while ago.
     void prepare(const QString &documentToken, const DownloadRequest &request);
-    // The product page of the page `documentToken`: the kept copy, the download under way, or a new
-    // one. `done` runs later, never once `context` is gone.
-    void get(const QString &documentToken, const DownloadRequest &request, QObject *context, Done done);
+    // The product page of the page `documentToken` for looking up `attribute`: the kept copy, the
+    // download under way, or a new one. `done` runs later, never once `context` is gone.
+    void get(const QString &documentToken, const DownloadRequest &request, const QString &attribute,
+             QObject *context, Done done);
     // The pane has left the page: an early download that no pass waits for is dropped; a kept copy
     // stays only for a reload of the same page (prepare).
     void leave();
@@ -66,11 +72,15 @@ private:
     bool earlyDownloadDue(const DownloadRequest &request);
     std::shared_ptr<Entry> startEntry(const QString &documentToken, const DownloadRequest &request,
                                       bool early);
-    void finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result);
+    void fetchFrom(ProductSource &source, const std::shared_ptr<Entry> &entry);
+    bool renderIfLacking(const std::shared_ptr<Entry> &entry, const Page &served);
+    void finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result, bool rendered);
+    void settle(const std::shared_ptr<Entry> &entry, const Page &page, const QStringList &cookiesSet);
     void drop(const std::shared_ptr<Entry> &entry);
     bool isFresh(const Entry &entry, const DownloadRequest &request) const;
 
     ProductSource &m_source;
+    ProductSource *m_rendered = nullptr;
     const Clock &m_clock;
     const std::chrono::milliseconds m_keepFor;
     std::vector<std::shared_ptr<Entry>> m_entries;       // the current page's last, and those still awaited

@@ -36,8 +36,13 @@ CommandLine parseCommandLine(const QStringList &arguments)
         u"Keys in the window: Alt+Z answer, Alt+X back, Alt+C open the answer page in your browser."_s);
     const QCommandLineOption help({u"h"_s, u"help"_s}, u"Show this help and exit."_s);
     const QCommandLineOption version({u"v"_s, u"version"_s}, u"Show the name and version and exit."_s);
+    const QCommandLineOption servedOnly(
+        u"served-pages-only"_s,
+        u"Look answers up only in product pages as the server sends them, never as the browser shows them "
+        u"once their scripts have run."_s);
     parser.addOption(help);
     parser.addOption(version);
+    parser.addOption(servedOnly);
     acceptToolkitOptions(parser);
 
     // The browser engine takes what follows --webEngineArgs.
@@ -61,7 +66,9 @@ CommandLine parseCommandLine(const QStringList &arguments)
         return {CommandLine::Action::Fail, u"quillory: unexpected argument '"_s +
                                                parser.positionalArguments().constFirst() +
                                                u"'\nTry 'quillory --help'.\n"_s};
-    return {};
+    CommandLine run;
+    run.renderProductPages = !parser.isSet(servedOnly);
+    return run;
 }
 
 } // namespace Quillory

@@ -19,6 +19,9 @@ struct CommandLine
 
     Action action = Action::Run;
     QString output;
+    // Run: look a product page up as the browser shows it when the page the server sent lacks the
+    // attribute (--served-pages-only turns it off).
+    bool renderProductPages = true;
 };
 
 // `arguments` as the program got them, its own path first. The options of the toolkit's own

@@ -14,6 +14,7 @@
 #include "pagetext/hostresolver.h"
 #include "pagetext/weburl.h"
 #include "paneview.h"
+#include "renderedproductsource.h"
 #include "statusbubble.h"
 #include "twips.h"
 
@@ -170,6 +171,11 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     m_productSource = std::make_unique<DownloadedProductSource>(*m_downloads);
     m_productPages = std::make_unique<ProductPages>(
         *m_productSource, options.clock ? *options.clock : Clock::steady(), options.keepProductPage);
+    if (options.renderProductPages) {
+        m_renderer = std::make_unique<RenderedPageLoader>(m_profile.get(), options.renderLimits);
+        m_renderedSource = std::make_unique<RenderedProductSource>(*m_renderer, *m_productSource);
+        m_productPages->setRenderedSource(m_renderedSource.get());
+    }
     m_pass = std::make_unique<AnsweringPass>(*m_page, *m_productPages);
     m_autoAnswer = std::make_unique<AutoAnswer>(*m_pass, options.autoAnswerIntervalMs);
     Timer1 = m_autoAnswer->timer();
@@ -183,6 +189,8 @@ Form1::~Form1()
     m_autoAnswer.reset();
     m_pass.reset();
     m_productPages.reset();
+    m_renderedSource.reset();
+    m_renderer.reset(); // its hidden page goes before the profile
     m_productSource.reset();
     m_downloads.reset();
     m_cookieSync.reset();

@@ -3,6 +3,7 @@
 #include "answer/answeringpass.h"
 #include "answer/intervaltimer.h"
 #include "pagetext/pagedownloader.h"
+#include "renderedpage.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -29,6 +30,7 @@ class DownloadManager;
 class HostResolver;
 class ProductPages;
 class ProductSource;
+class RenderedPageLoader;
 class SharedCookieJar;
 class StatusBubble;
 struct PassReport;
@@ -46,6 +48,9 @@ struct WindowOptions
     const HostResolver *hostResolver = nullptr;
     // The time of the product pages' rules; null: the system's monotonic clock.
     const Clock *clock = nullptr;
+    // A product page that lacks the attribute as served is looked up as the browser shows it.
+    bool renderProductPages = true;
+    RenderLimits renderLimits;
 };
 
 // The browser pane's place for a window of the given outer size, frame and title bar included, all in
@@ -128,6 +133,8 @@ private:
     BrowserPage *m_page = nullptr;
     std::unique_ptr<DownloadManager> m_downloads;
     std::unique_ptr<ProductSource> m_productSource;
+    std::unique_ptr<RenderedPageLoader> m_renderer;
+    std::unique_ptr<ProductSource> m_renderedSource;
     std::unique_ptr<ProductPages> m_productPages;
     std::unique_ptr<AnsweringPass> m_pass;
     std::unique_ptr<AutoAnswer> m_autoAnswer;

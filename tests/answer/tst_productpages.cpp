@@ -39,6 +39,8 @@ private Q_SLOTS:
     void leavingCancelsTheEarlyDownload();
     void reloadingPage_data();
     void reloadingPage();
+    void renderedWhenTheServedPageLacks_data();
+    void renderedWhenTheServedPageLacks();
 
 private:
     // The page a pass gets for `token` once the events have run, if it has come by then.
@@ -68,7 +70,7 @@ std::optional<ProductPages::Page> ProductPagesRules::passGets(const QString &tok
 {
     std::optional<ProductPages::Page> got;
     QObject pass; // gone on return: a page that comes later finds nobody waiting
-    m_pages->get(token, request, &pass, [&](const ProductPages::Page &page) { got = page; });
+    m_pages->get(token, request, u"品牌"_s, &pass, [&](const ProductPages::Page &page) { got = page; });
     QCoreApplication::processEvents();
     return got;
 }
@@ -78,7 +80,8 @@ void ProductPagesRules::passesShareOneFetch()
 {
     m_pages->prepare(u"a"_s, linkRequest());
     std::optional<ProductPages::Page> first;
-    m_pages->get(u"a"_s, linkRequest(), this, [&](const ProductPages::Page &page) { first = page; });
+    m_pages->get(u"a"_s, linkRequest(), u"品牌"_s, this,
+                 [&](const ProductPages::Page &page) { first = page; });
     QCOMPARE(m_source->fetches().size(), 1);
     QVERIFY(!first);
     m_source->answer(0, u"<li>品牌</li>"_s);
@@ -149,7 +152,8 @@ void ProductPagesRules::leavingCancelsTheEarlyDownload()
     QVERIFY(m_source->fetches().at(0)->cancelled);
 
     std::optional<ProductPages::Page> waited;
-    m_pages->get(u"b"_s, linkRequest(), this, [&](const ProductPages::Page &page) { waited = page; });
+    m_pages->get(u"b"_s, linkRequest(), u"品牌"_s, this,
+                 [&](const ProductPages::Page &page) { waited = page; });
     m_pages->leave();
     QVERIFY(!m_source->fetches().at(1)->cancelled);
     m_source->answer(1, u"page"_s);
@@ -192,7 +196,7 @@ void ProductPagesRules::reloadingPage()
     const DownloadRequest again = linkRequest(linkRequest().url.toString(), page);
     m_pages->prepare(u"b"_s, again);
     std::optional<ProductPages::Page> got;
-    m_pages->get(u"b"_s, again, this, [&](const ProductPages::Page &page) { got = page; });
+    m_pages->get(u"b"_s, again, u"品牌"_s, this, [&](const ProductPages::Page &page) { got = page; });
     QCoreApplication::processEvents();
     if (!got) {
         m_source->answer(m_source->fetches().size() - 1, u"page"_s);
@@ -200,6 +204,66 @@ void ProductPagesRules::reloadingPage()
     }
     QCOMPARE(m_source->fetches().size(), fetches);
     QCOMPARE(got->origin, origin);
+}
+
+void ProductPagesRules::renderedWhenTheServedPageLacks_data()
+{
+    QTest::addColumn<QString>("served");
+    QTest::addColumn<bool>("renderedEarly");   // asked for before any pass
+    QTest::addColumn<bool>("renderedForPass"); // asked for by the pass
+    QTest::addColumn<bool>("renderOk");
+    QTest::addColumn<QString>("answered"); // the text the pass gets
+
+    const QString withBrand = u"<ul class=\"attributes-list\"><li>品牌: 长春</li></ul>描述加载中"_s;
+    const QString withoutBrand = u"<ul class=\"attributes-list\"><li>型号: X</li></ul>描述加载中"_s;
+    const QString script = u"<script>build(list)</script>"_s;
+    QTest::newRow("served page has the attribute") << withBrand << false << false << true << withBrand;
+    QTest::newRow("served page has no list at all") << script << true << false << true << u"rendered"_s;
+    QTest::newRow("served list lacks the attribute")
+        << withoutBrand << false << true << true << u"rendered"_s;
+    QTest::newRow("rendering fails: the served page answers")
+        << withoutBrand << false << true << false << withoutBrand;
+}
+
+// The page as the browser shows it is asked for once, only when the served page lacks the attribute (or
+// any list): early when no list is there at all, else when a pass names the attribute it lacks. It is
+// kept like a served copy; when it fails, the served page is the answer.
+void ProductPagesRules::renderedWhenTheServedPageLacks()
+{
+    QFETCH(QString, served);
+    QFETCH(bool, renderedEarly);
+    QFETCH(bool, renderedForPass);
+    QFETCH(bool, renderOk);
+    QFETCH(QString, answered);
+
+    FakeProductSource rendered;
+    m_pages->setRenderedSource(&rendered);
+    m_pages->prepare(u"a"_s, linkRequest());
+    m_source->answer(0, served);
+    QCOMPARE(rendered.fetches().size(), renderedEarly ? 1 : 0);
+
+    std::optional<ProductPages::Page> got;
+    m_pages->get(u"a"_s, linkRequest(), u"品牌"_s, this, [&](const ProductPages::Page &page) { got = page; });
+    QCoreApplication::processEvents();
+    QCOMPARE(rendered.fetches().size(), renderedEarly || renderedForPass ? 1 : 0);
+    if (!rendered.fetches().isEmpty()) {
+        QVERIFY(!got);
+        DownloadResult result;
+        result.status = renderOk ? DownloadResult::Status::Ok : DownloadResult::Status::TimedOut;
+        result.text = u"rendered"_s;
+        rendered.answer(0, result);
+    }
+    QVERIFY(got);
+    QCOMPARE(got->result.text, answered);
+    QCOMPARE(got->rendered, answered == u"rendered"_s);
+
+    const std::optional<ProductPages::Page> again = passGets(u"a"_s);
+    QVERIFY(again);
+    QCOMPARE(again->origin, ProductPages::Origin::Kept);
+    QCOMPARE(again->result.text, answered);
+    QCOMPARE(m_source->fetches().size(), 1);
+    QCOMPARE(rendered.fetches().size(), renderedEarly || renderedForPass ? 1 : 0);
+    m_pages.reset(); // before the source it holds
 }
 
 QTEST_GUILESS_MAIN(ProductPagesRules)

@@ -3,6 +3,7 @@
 
 #include "answer/answeringpass.h"
 #include "answer/attributelookup.h"
+#include "answer/passstatus.h"
 #include "app/browserpage.h"
 #include "app/form1.h"
 #include "browsertest.h"
@@ -33,6 +34,8 @@ private Q_SLOTS:
     void keptCopyGetsOld();
     void reloadUsesTheKeptCopy();
     void loginChangeDownloadsAfresh();
+    void scriptBuiltProductPage_data();
+    void scriptBuiltProductPage();
 
 private:
     void openWindow(std::chrono::milliseconds keep = 60s);
@@ -57,6 +60,8 @@ void ProductPagesTest::cleanup()
 void ProductPagesTest::openWindow(std::chrono::milliseconds keep)
 {
     WindowOptions options;
+    options.renderLimits.quietFor = 100ms;
+    options.renderLimits.total = 3s;
     options.profilePath = m_profile.path();
     options.autoAnswerIntervalMs = 100;
     options.keepProductPage = keep;
@@ -156,6 +161,48 @@ void ProductPagesTest::loginChangeDownloadsAfresh()
     runEventLoop(200); // the store reports it a moment later
     QCOMPARE(runPass().download->origin, ProductPages::Origin::New);
     QCOMPARE(requestsFor(productUrl), 2);
+}
+
+void ProductPagesTest::scriptBuiltProductPage_data()
+{
+    QTest::addColumn<QString>("product");
+    QTest::addColumn<bool>("render");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("status");
+
+    // The list exists only once the page's script has run, as on many shops.
+    const QString scripted = QString::fromUtf8(
+        R"(<html><body><div id="d"></div><script>const j = {"\u54c1\u724c": "\u957f\u6625"};
+document.getElementById('d').innerHTML = '<ul class="attributes' + '-list"><li>\u54c1\u724c:\u00a0' +
+    j['\u54c1\u724c'] + '</li></ul>\u63cf\u8ff0\u52a0\u8f7d\u4e2d';</script></body></html>)");
+    QTest::newRow("built by script") << scripted << true << u"长春"_s << u"浏览器显示的商品页的属性列表"_s;
+    QTest::newRow("built by script, rendering switched off")
+        << scripted << false << LookupText::noTable << u"商品页上没有找到"_s;
+}
+
+// A product page that its scripts build: looked up as the browser shows it, and the window says so.
+void ProductPagesTest::scriptBuiltProductPage()
+{
+    QFETCH(QString, product);
+    QFETCH(bool, render);
+    QFETCH(QString, answer);
+    QFETCH(QString, status);
+
+    servePage(productUrl, product);
+    WindowOptions options;
+    options.profilePath = m_profile.path();
+    options.renderProductPages = render;
+    options.renderLimits.quietFor = 100ms;
+    options.renderLimits.total = 3s;
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    openTrialPage();
+    const PassReport report = runPass();
+    QCOMPARE(m_window->Text1->text(), answer);
+    QVERIFY(report.download);
+    QCOMPARE(report.download->rendered, render);
+    QVERIFY2(passStatusText(report).contains(status), qPrintable(passStatusText(report)));
 }
 
 QUILLORY_BROWSER_TEST_MAIN(ProductPagesTest, TrialSiteFixture::startProxy)

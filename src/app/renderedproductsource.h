@@ -1,0 +1,30 @@
+#pragma once
+
+#include "answer/productsource.h"
+#include "renderedpage.h"
+
+namespace Quillory {
+
+// Product pages as the browser shows them, for ProductPages: a rendered page made into the result of a
+// download, its text the engine's markup of the built document.
+class RenderedProductSource final : public ProductSource
+{
+public:
+    // `served` answers for the session's cookies: the hidden page uses the same profile.
+    RenderedProductSource(RenderedPageLoader &loader, const ProductSource &served)
+        : m_loader(loader), m_served(served)
+    {}
+
+    Cancel fetch(const DownloadRequest &request, QObject *context, Done done) override;
+    QStringList sessionCookies(const DownloadRequest &request) const override
+    {
+        return m_served.sessionCookies(request);
+    }
+
+private:
+    RenderedPageLoader &m_loader;
+    const ProductSource &m_served;
+    quint64 m_fetches = 0; // which fetch the loader is on: a cancel of an older one must not end it
+};
+
+} // namespace Quillory
