@@ -2,6 +2,7 @@
 
 #include "pagescripts.h"
 #include "pagetext/timemark.h"
+#include "platform.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -14,8 +15,6 @@
 
 #include <cstring>
 #include <memory>
-
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -150,7 +149,7 @@ QString siteOf(const QUrl &url)
 
 void allowEngineAsRoot()
 {
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (Platform::runsAsSuperuser() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 
