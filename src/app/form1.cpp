@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QShortcutEvent>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QWebEngineProfile>
@@ -48,13 +49,14 @@ constexpr float paneWidthAllowance = 100;
 constexpr float paneHeightAllowance = 1100;
 
 // Keeps a login across restarts: persistent cookies live on disk, session cookies end with the window.
-std::unique_ptr<QWebEngineProfile> makeProfile(const QString &path)
+// The folder is always set, the default one too, so that the lock of the single instance and the
+// profile cannot part ways.
+std::unique_ptr<QWebEngineProfile> makeProfile(const WindowOptions &options)
 {
     auto profile = std::make_unique<QWebEngineProfile>(u"Quillory"_s);
-    if (!path.isEmpty()) {
-        profile->setPersistentStoragePath(path);
-        profile->setCachePath(path + u"/cache"_s);
-    }
+    profile->setPersistentStoragePath(paneProfileFolder(options));
+    if (!options.profilePath.isEmpty())
+        profile->setCachePath(options.profilePath + u"/cache"_s);
     profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     return profile;
 }
@@ -137,6 +139,13 @@ template <typename Control> Control *placeControl(Control *control, const char *
 
 } // namespace
 
+QString paneProfileFolder(const WindowOptions &options)
+{
+    if (!options.profilePath.isEmpty())
+        return options.profilePath;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/QtWebEngine/Quillory"_s;
+}
+
 QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 {
     QRectF pane = currentTwips;
@@ -151,8 +160,7 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 }
 
 Form1::Form1(const WindowOptions &options, QWidget *parent)
-    : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()),
-      m_profile(makeProfile(options.profilePath)),
+    : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()), m_profile(makeProfile(options)),
       Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies))
 {
     setObjectName(u"Form1"_s);

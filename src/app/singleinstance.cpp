@@ -1,11 +1,14 @@
 #include "singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -17,17 +20,35 @@ namespace {
 constexpr QByteArrayView kActivate = "activate\n";
 constexpr QByteArrayView kActivated = "ok\n";
 
-QString runtimeFolder()
+// The runtime folder is the user's alone, which keeps the socket private without relying on the
+// socket's own permissions alone.
+QString userRuntimeFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
+// One name per profile folder, however it is reached (a symbolic link, a relative path): the folder's
+// canonical path, hashed, since a socket's path must stay short (108 bytes) and the profile's need not.
+QString socketName(const QString &profileFolder)
+{
+    QString canonical = QFileInfo(profileFolder).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QFileInfo(profileFolder).absoluteFilePath();
+    const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256);
+    return u"quillory-"_s + QString::fromLatin1(hash.toHex().left(16)) + u".socket"_s;
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(QString folder, QObject *parent)
-    : QObject(parent), m_folder(folder.isEmpty() ? runtimeFolder() : std::move(folder))
+SingleInstance::SingleInstance(const QString &profileFolder, const QString &runtimeFolder, QObject *parent)
+    : QObject(parent), m_profileFolder(profileFolder)
 {
+    QDir().mkpath(m_profileFolder);
+    const QString socketFolder = runtimeFolder.isEmpty() ? userRuntimeFolder() : runtimeFolder;
+    QDir().mkpath(socketFolder);
+    m_socketPath = socketFolder + u'/' + socketName(m_profileFolder);
+
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -50,17 +71,19 @@ SingleInstance::~SingleInstance()
     m_server.close();
 }
 
-SingleInstance::Role SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim()
 {
-    QDir().mkpath(m_folder);
-    m_lock = std::make_unique<QLockFile>(m_folder + u"/quillory.lock"_s);
+    m_lock = std::make_unique<QLockFile>(lockPath());
     // A lock is stale only when its holder has died, never because the window has run for long.
     m_lock->setStaleLockTime(std::numeric_limits<int>::max());
     if (m_lock->tryLock(0))
-        return Role::First;
+        return {};
     if (m_lock->error() != QLockFile::LockFailedError)
-        return Role::First; // no lock can be kept here: run without one rather than not at all
-    return askToActivate() ? Role::HandedOver : Role::Unreachable;
+        return {}; // no lock can be kept here: run without one rather than not at all
+    if (askToActivate())
+        return {Role::HandedOver, {}};
+    return {Role::Unreachable, u"another Quillory window runs on the profile "_s +
+                                   QDir::toNativeSeparators(m_profileFolder) + u" but does not answer"_s};
 }
 
 bool SingleInstance::listen()
@@ -70,20 +93,23 @@ bool SingleInstance::listen()
     return m_server.listen(socketPath());
 }
 
-// The running window may still be starting: it listens only once its application object exists.
 bool SingleInstance::askToActivate() const
 {
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(m_handOverWait);
+    // Each step within what is left of the whole wait.
+    const auto within = [&deadline](int ms) {
+        return int(std::clamp<qint64>(deadline.remainingTime(), 1, ms));
+    };
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
-        if (socket.waitForConnected(500)) {
+        if (socket.waitForConnected(within(500))) {
             socket.write(kActivate.data(), kActivate.size());
-            if (socket.waitForBytesWritten(1000) && socket.waitForReadyRead(2000) &&
+            if (socket.waitForBytesWritten(within(1000)) && socket.waitForReadyRead(within(2000)) &&
                 socket.readLine() == kActivated)
                 return true;
         }
-        QThread::msleep(100);
+        QThread::msleep(within(100));
     }
     return false;
 }
