@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 
 #include <algorithm>
@@ -74,16 +75,74 @@ SingleInstance::~SingleInstance()
 SingleInstance::Claim SingleInstance::claim()
 {
     m_lock = std::make_unique<QLockFile>(lockPath());
-    // A lock is stale only when its holder has died, never because the window has run for long.
+    // A lock is stale only when its holder has died, never because the window has run for long. Of a
+    // lock of this host whose process died, tryLock() takes care itself.
     m_lock->setStaleLockTime(std::numeric_limits<int>::max());
     if (m_lock->tryLock(0))
         return {};
     if (m_lock->error() != QLockFile::LockFailedError)
         return {}; // no lock can be kept here: run without one rather than not at all
+    const Platform::Disk disk = m_diskOf(m_profileFolder);
+    const bool localDisk = disk.place == Platform::DiskPlace::Local;
+    // Without waiting for an answer that cannot come.
+    if (localDisk && holderPresumedGone() && takeOverIfUnheld())
+        return {};
     if (askToActivate())
         return {Role::HandedOver, {}};
-    return {Role::Unreachable, u"another Quillory window runs on the profile "_s +
-                                   QDir::toNativeSeparators(m_profileFolder) + u" but does not answer"_s};
+    // A silent socket alone proves nothing (the window may still be starting, or be busy), so it counts
+    // only together with the kernel's word that nobody holds the file.
+    if (localDisk && takeOverIfUnheld())
+        return {};
+    return {Role::Unreachable, whyUnreachable(disk)};
+}
+
+// What the lock itself says: it names another host, or a process that no longer runs here. Neither is
+// proof (a renamed machine, a container under a host name of its own, a reused process id), only a
+// reason to look at once rather than after the wait.
+bool SingleInstance::holderPresumedGone() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!m_lock->getLockInfo(&pid, &host, &application))
+        return false; // a holder between making the file and writing it
+    return host != QSysInfo::machineHostName() || !Platform::processRunning(pid);
+}
+
+// The proof, on a local disk: a window holds its lock file open under a kernel lock for as long as it
+// runs, and every process that could hold a file of a local disk does so through this machine's
+// kernel, which answers for all of them, a container under another host name too. A machine that
+// reaches the disk over the network (the disk exported) holds record locks here through the server,
+// which the check sees as well. So when no process holds the file, its holder is gone, whatever host
+// it names. On a network disk the holders of other machines are out of sight: never taken there.
+bool SingleInstance::takeOverIfUnheld()
+{
+    const Platform::RemovalResult removal = Platform::removeUnheldFile(lockPath());
+    if (removal.status == Platform::Removal::Failed)
+        qWarning("quillory: cannot remove the stale lock %s: %s", qPrintable(lockPath()),
+                 qPrintable(removal.error));
+    // Another start may have taken the lock in between: then it is the window to hand over to.
+    return removal.status == Platform::Removal::Removed && m_lock->tryLock(0);
+}
+
+QString SingleInstance::whyUnreachable(const Platform::Disk &disk) const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const bool known = m_lock->getLockInfo(&pid, &host, &application);
+    const QString lock = QDir::toNativeSeparators(lockPath());
+    const QString holder = known ? u"process %1 on host %2"_s.arg(pid).arg(host) : u"an unknown process"_s;
+    if (disk.place == Platform::DiskPlace::Local) {
+        return u"another Quillory window (%1) runs on the profile %2 but does not answer"_s.arg(
+            holder, QDir::toNativeSeparators(m_profileFolder));
+    }
+    const QString where = disk.place == Platform::DiskPlace::Network
+                              ? u"on a network disk (%1)"_s.arg(disk.type)
+                              : u"on a disk of unknown kind (%1)"_s.arg(disk.error);
+    return u"the profile's lock %1 is held by %2, and the profile is %3, where Quillory cannot tell "
+           u"whether that window still runs. If no Quillory window runs on this profile anywhere, "
+           u"delete %1."_s.arg(lock, holder, where);
 }
 
 bool SingleInstance::listen()

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "platform.h"
+
 #include <QLocalServer>
 #include <QLockFile>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace Quillory {
@@ -14,8 +17,7 @@ namespace Quillory {
 // The first start on a profile holds a lock in the profile's folder and listens on a local socket in
 // the user's runtime folder, named after the profile folder; a later start on that profile asks that
 // window to come forward and ends. A start on another profile (another home) runs a window of its
-// own beside it, on whatever display. A lock left by a process that died (kill -9) does not count: its
-// holder is gone.
+// own beside it, on whatever display. A lock whose holder is gone does not count (see claim()).
 class SingleInstance final : public QObject
 {
     Q_OBJECT
@@ -39,6 +41,8 @@ public:
                             QObject *parent = nullptr);
     ~SingleInstance() override;
 
+    // A lock of a holder that is gone is taken, on a local disk whatever host it names: see the rule in
+    // takeOverIfUnheld().
     Claim claim();
     // Starts answering later starts; false when the socket cannot be made (the window runs anyway).
     bool listen();
@@ -48,6 +52,8 @@ public:
     // How long a later start waits for the window that holds the lock to answer: it listens only once
     // its application object exists.
     void setHandOverWait(std::chrono::milliseconds wait) { m_handOverWait = wait; }
+    // Where the profile's disk is; the system's answer unless set.
+    void setDiskCheck(std::function<Platform::Disk(const QString &)> diskOf) { m_diskOf = std::move(diskOf); }
 
 Q_SIGNALS:
     // A later start asked the window to come forward.
@@ -55,10 +61,14 @@ Q_SIGNALS:
 
 private:
     bool askToActivate() const;
+    bool holderPresumedGone() const;
+    bool takeOverIfUnheld();
+    QString whyUnreachable(const Platform::Disk &disk) const;
 
     QString m_profileFolder;
     QString m_socketPath;
     std::chrono::milliseconds m_handOverWait{5000};
+    std::function<Platform::Disk(const QString &)> m_diskOf = Platform::diskOf;
     std::unique_ptr<QLockFile> m_lock;
     QLocalServer m_server;
 };
