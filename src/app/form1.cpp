@@ -169,7 +169,7 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     resize(Twips::toPixels(13980), Twips::toPixels(9285));
     createControls();
     m_cookieSync = std::make_unique<CookieSync>(*m_profile->cookieStore(), *m_cookies,
-                                                m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
+                                                m_profile->persistentStoragePath());
     setTabOrder();
     m_downloads = std::make_unique<DownloadWorker>(Inet1);
     m_productPages = std::make_unique<ProductPages>(*m_downloads, options.keepProductPage);
