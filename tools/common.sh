@@ -1,7 +1,7 @@
 # Shared by the run and test commands: the packages the build needs, and the validators that a test runs
 # on the desktop entry, the metainfo and the manual page. (The programs themselves let the browser engine
 # run without its sandbox as root: allowEngineAsRoot.)
-build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev
+build_packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-webengine-dev libsqlite3-dev
                 qt6-translations-l10n xauth xvfb desktop-file-utils appstream man-db)
 
 # The window alone, in Release, in build-release/ (what run.sh starts and package.sh packs). Arguments

@@ -1,6 +1,11 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
+<<<<<<< HEAD
+=======
+#include "pagetext/timemark.h"
+#include "platform.h"
+>>>>>>> wB
 
 #include <QEventLoop>
 #include <QTimer>
@@ -13,8 +18,6 @@
 
 #include <cstring>
 #include <memory>
-
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -149,7 +152,7 @@ QString siteOf(const QUrl &url)
 
 void allowEngineAsRoot()
 {
-    if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (Platform::runsAsSuperuser() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 }
 

@@ -1,17 +1,24 @@
 #include "cookiesync.h"
 
 #include "pagetext/cookiejar.h"
+#include "panecookies.h"
 
 #include <QDateTime>
 #include <QWebEngineCookieStore>
 
 namespace Quillory {
 
-CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, QString cookieFile,
+CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, const QString &profileFolder,
                        QObject *parent)
-    : QObject(parent), m_jar(jar), m_cookieFile(std::move(cookieFile))
+    : QObject(parent), m_jar(jar), m_cookieFile(profileFolder + QStringLiteral("/Quillory Cookies"))
 {
     for (const QNetworkCookie &cookie : loadCookies(m_cookieFile))
+        m_jar.insertCookie(cookie);
+    const PaneCookies pane = readPaneCookies(profileFolder);
+    if (!pane.ok)
+        qWarning("cannot read the pane's cookies in %s: %s", qPrintable(profileFolder),
+                 qPrintable(pane.error));
+    for (const QNetworkCookie &cookie : pane.cookies)
         m_jar.insertCookie(cookie);
 
     m_saveTimer.setSingleShot(true);

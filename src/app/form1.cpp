@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QShortcutEvent>
+#include <QStandardPaths>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QWebEngineProfile>
@@ -50,13 +51,14 @@ constexpr float paneWidthAllowance = 100;
 constexpr float paneHeightAllowance = 1100;
 
 // Keeps a login across restarts: persistent cookies live on disk, session cookies end with the window.
-std::unique_ptr<QWebEngineProfile> makeProfile(const QString &path)
+// The folder is always set, the default one too, so that the lock of the single instance and the
+// profile cannot part ways.
+std::unique_ptr<QWebEngineProfile> makeProfile(const WindowOptions &options)
 {
     auto profile = std::make_unique<QWebEngineProfile>(u"Quillory"_s);
-    if (!path.isEmpty()) {
-        profile->setPersistentStoragePath(path);
-        profile->setCachePath(path + u"/cache"_s);
-    }
+    profile->setPersistentStoragePath(paneProfileFolder(options));
+    if (!options.profilePath.isEmpty())
+        profile->setCachePath(options.profilePath + u"/cache"_s);
     profile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     return profile;
 }
@@ -139,6 +141,13 @@ template <typename Control> Control *placeControl(Control *control, const char *
 
 } // namespace
 
+QString paneProfileFolder(const WindowOptions &options)
+{
+    if (!options.profilePath.isEmpty())
+        return options.profilePath;
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + u"/QtWebEngine/Quillory"_s;
+}
+
 QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 {
     QRectF pane = currentTwips;
@@ -153,8 +162,7 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 }
 
 Form1::Form1(const WindowOptions &options, QWidget *parent)
-    : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()),
-      m_profile(makeProfile(options.profilePath)),
+    : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()), m_profile(makeProfile(options)),
       Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies))
 {
     setObjectName(u"Form1"_s);
@@ -163,7 +171,7 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     resize(Twips::toPixels(13980), Twips::toPixels(9285));
     createControls();
     m_cookieSync = std::make_unique<CookieSync>(*m_profile->cookieStore(), *m_cookies,
-                                                m_profile->persistentStoragePath() + u"/Quillory Cookies"_s);
+                                                m_profile->persistentStoragePath());
     setTabOrder();
     m_downloads = std::make_unique<DownloadManager>(Inet1.limits(), Inet1.session(),
                                                     options.hostResolver ? *options.hostResolver

@@ -53,6 +53,9 @@ struct WindowOptions
     RenderLimits renderLimits;
 };
 
+// The folder of the pane's profile: the options' own, or the one in the user's data folder.
+QString paneProfileFolder(const WindowOptions &options);
+
 // The browser pane's place for a window of the given outer size, frame and title bar included, all in
 // twips. A step that would give a negative size is skipped: that size keeps its current value.
 QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips);

@@ -71,12 +71,14 @@ int main(int argc, char *argv[])
     // The pane's own menu and dialogs speak the desktop's language.
     Quillory::installQtTranslations(app, QLocale::system());
 
-    Quillory::SingleInstance instance;
-    switch (instance.claim()) {
+    const Quillory::WindowOptions options;
+    Quillory::SingleInstance instance(Quillory::paneProfileFolder(options));
+    const Quillory::SingleInstance::Claim claim = instance.claim();
+    switch (claim.role) {
     case Quillory::SingleInstance::Role::HandedOver:
         return 0;
     case Quillory::SingleInstance::Role::Unreachable:
-        return print(stderr, u"quillory: another Quillory window runs but does not answer\n"_s, 1);
+        return print(stderr, u"quillory: "_s + claim.error + u'\n', 1);
     case Quillory::SingleInstance::Role::First:
         break;
     }
@@ -86,7 +88,7 @@ int main(int argc, char *argv[])
     // The pane and every download follow the desktop's proxy settings.
     QNetworkProxyFactory::setUseSystemConfiguration(true);
 
-    Quillory::Form1 window;
+    Quillory::Form1 window(options);
     QObject::connect(&instance, &Quillory::SingleInstance::activationRequested, &window,
                      [&window] { bringForward(window); });
     window.Form_Load();

@@ -1,19 +1,11 @@
 #include "pageconsole.h"
 
 #include "answer/passreport.h"
-
-#include <poll.h>
-#include <unistd.h>
+#include "platform.h"
 
 Q_LOGGING_CATEGORY(lcPage, "quillory.page", QtFatalMsg) // off: QT_LOGGING_RULES="quillory.page=true"
 
 namespace Quillory {
-
-bool standardErrorWritable()
-{
-    pollfd target{STDERR_FILENO, POLLOUT, 0};
-    return ::poll(&target, 1, 0) == 1 && (target.revents & POLLOUT) != 0;
-}
 
 bool PageConsole::log(const QString &message, int line, const QString &source)
 {
@@ -24,7 +16,7 @@ bool PageConsole::log(const QString &message, int line, const QString &source)
         m_count = 0;
     }
     // A line of the pass line's size fits in what a writable pipe can take at once.
-    if (m_count >= kPerSecond || !standardErrorWritable()) {
+    if (m_count >= kPerSecond || !Platform::standardErrorWritable()) {
         ++m_dropped;
         return false;
     }

@@ -26,7 +26,4 @@ private:
     int m_dropped = 0;          // messages dropped since the last one written
 };
 
-// Whether standard error can take a short line now without blocking.
-bool standardErrorWritable();
-
 } // namespace Quillory

@@ -1,11 +1,15 @@
 #include "singleinstance.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <limits>
 
 using namespace Qt::StringLiterals;
@@ -17,17 +21,35 @@ namespace {
 constexpr QByteArrayView kActivate = "activate\n";
 constexpr QByteArrayView kActivated = "ok\n";
 
-QString runtimeFolder()
+// The runtime folder is the user's alone, which keeps the socket private without relying on the
+// socket's own permissions alone.
+QString userRuntimeFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     return folder.isEmpty() ? QDir::tempPath() : folder;
 }
 
+// One name per profile folder, however it is reached (a symbolic link, a relative path): the folder's
+// canonical path, hashed, since a socket's path must stay short (108 bytes) and the profile's need not.
+QString socketName(const QString &profileFolder)
+{
+    QString canonical = QFileInfo(profileFolder).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QFileInfo(profileFolder).absoluteFilePath();
+    const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256);
+    return u"quillory-"_s + QString::fromLatin1(hash.toHex().left(16)) + u".socket"_s;
+}
+
 } // namespace
 
-SingleInstance::SingleInstance(QString folder, QObject *parent)
-    : QObject(parent), m_folder(folder.isEmpty() ? runtimeFolder() : std::move(folder))
+SingleInstance::SingleInstance(const QString &profileFolder, const QString &runtimeFolder, QObject *parent)
+    : QObject(parent), m_profileFolder(profileFolder)
 {
+    QDir().mkpath(m_profileFolder);
+    const QString socketFolder = runtimeFolder.isEmpty() ? userRuntimeFolder() : runtimeFolder;
+    QDir().mkpath(socketFolder);
+    m_socketPath = socketFolder + u'/' + socketName(m_profileFolder);
+
     connect(&m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *socket = m_server.nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
@@ -50,17 +72,77 @@ SingleInstance::~SingleInstance()
     m_server.close();
 }
 
-SingleInstance::Role SingleInstance::claim()
+SingleInstance::Claim SingleInstance::claim()
 {
-    QDir().mkpath(m_folder);
-    m_lock = std::make_unique<QLockFile>(m_folder + u"/quillory.lock"_s);
-    // A lock is stale only when its holder has died, never because the window has run for long.
+    m_lock = std::make_unique<QLockFile>(lockPath());
+    // A lock is stale only when its holder has died, never because the window has run for long. Of a
+    // lock of this host whose process died, tryLock() takes care itself.
     m_lock->setStaleLockTime(std::numeric_limits<int>::max());
     if (m_lock->tryLock(0))
-        return Role::First;
+        return {};
     if (m_lock->error() != QLockFile::LockFailedError)
-        return Role::First; // no lock can be kept here: run without one rather than not at all
-    return askToActivate() ? Role::HandedOver : Role::Unreachable;
+        return {}; // no lock can be kept here: run without one rather than not at all
+    const Platform::Disk disk = m_diskOf(m_profileFolder);
+    const bool localDisk = disk.place == Platform::DiskPlace::Local;
+    // Without waiting for an answer that cannot come.
+    if (localDisk && holderPresumedGone() && takeOverIfUnheld())
+        return {};
+    if (askToActivate())
+        return {Role::HandedOver, {}};
+    // A silent socket alone proves nothing (the window may still be starting, or be busy), so it counts
+    // only together with the kernel's word that nobody holds the file.
+    if (localDisk && takeOverIfUnheld())
+        return {};
+    return {Role::Unreachable, whyUnreachable(disk)};
+}
+
+// What the lock itself says: it names another host, or a process that no longer runs here. Neither is
+// proof (a renamed machine, a container under a host name of its own, a reused process id), only a
+// reason to look at once rather than after the wait.
+bool SingleInstance::holderPresumedGone() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!m_lock->getLockInfo(&pid, &host, &application))
+        return false; // a holder between making the file and writing it
+    return host != QSysInfo::machineHostName() || !Platform::processRunning(pid);
+}
+
+// The proof, on a local disk: a window holds its lock file open under a kernel lock for as long as it
+// runs, and every process that could hold a file of a local disk does so through this machine's
+// kernel, which answers for all of them, a container under another host name too. A machine that
+// reaches the disk over the network (the disk exported) holds record locks here through the server,
+// which the check sees as well. So when no process holds the file, its holder is gone, whatever host
+// it names. On a network disk the holders of other machines are out of sight: never taken there.
+bool SingleInstance::takeOverIfUnheld()
+{
+    const Platform::RemovalResult removal = Platform::removeUnheldFile(lockPath());
+    if (removal.status == Platform::Removal::Failed)
+        qWarning("quillory: cannot remove the stale lock %s: %s", qPrintable(lockPath()),
+                 qPrintable(removal.error));
+    // Another start may have taken the lock in between: then it is the window to hand over to.
+    return removal.status == Platform::Removal::Removed && m_lock->tryLock(0);
+}
+
+QString SingleInstance::whyUnreachable(const Platform::Disk &disk) const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const bool known = m_lock->getLockInfo(&pid, &host, &application);
+    const QString lock = QDir::toNativeSeparators(lockPath());
+    const QString holder = known ? u"process %1 on host %2"_s.arg(pid).arg(host) : u"an unknown process"_s;
+    if (disk.place == Platform::DiskPlace::Local) {
+        return u"another Quillory window (%1) runs on the profile %2 but does not answer"_s.arg(
+            holder, QDir::toNativeSeparators(m_profileFolder));
+    }
+    const QString where = disk.place == Platform::DiskPlace::Network
+                              ? u"on a network disk (%1)"_s.arg(disk.type)
+                              : u"on a disk of unknown kind (%1)"_s.arg(disk.error);
+    return u"the profile's lock %1 is held by %2, and the profile is %3, where Quillory cannot tell "
+           u"whether that window still runs. If no Quillory window runs on this profile anywhere, "
+           u"delete %1."_s.arg(lock, holder, where);
 }
 
 bool SingleInstance::listen()
@@ -70,20 +152,23 @@ bool SingleInstance::listen()
     return m_server.listen(socketPath());
 }
 
-// The running window may still be starting: it listens only once its application object exists.
 bool SingleInstance::askToActivate() const
 {
-    const QDeadlineTimer deadline(5000);
+    const QDeadlineTimer deadline(m_handOverWait);
+    // Each step within what is left of the whole wait.
+    const auto within = [&deadline](int ms) {
+        return int(std::clamp<qint64>(deadline.remainingTime(), 1, ms));
+    };
     while (!deadline.hasExpired()) {
         QLocalSocket socket;
         socket.connectToServer(socketPath());
-        if (socket.waitForConnected(500)) {
+        if (socket.waitForConnected(within(500))) {
             socket.write(kActivate.data(), kActivate.size());
-            if (socket.waitForBytesWritten(1000) && socket.waitForReadyRead(2000) &&
+            if (socket.waitForBytesWritten(within(1000)) && socket.waitForReadyRead(within(2000)) &&
                 socket.readLine() == kActivated)
                 return true;
         }
-        QThread::msleep(100);
+        QThread::msleep(within(100));
     }
     return false;
 }

@@ -80,10 +80,13 @@ private Q_SLOTS:
     void commandLine();
     void windowSystemShowsCaptionIconAndClass();
     void secondStartRaisesTheFirst();
+    void twoProfilesRunSideBySide();
 
 private:
-    // A start of the program in this test's home, runtime folder and default browser.
-    std::unique_ptr<QProcess> start(const QStringList &arguments = {}, bool display = true);
+    // A start of the program in this test's runtime folder and default browser, in its home or in
+    // `home`.
+    std::unique_ptr<QProcess> start(const QStringList &arguments = {}, bool display = true,
+                                    const QString &home = {});
     QStringList browserLaunches() const;
     bool profileTouched() const { return QDir(m_home->filePath(u".local/share/quillory"_s)).exists(); }
     QString waitForWindow(QProcess &program);
@@ -127,11 +130,11 @@ void DesktopTest::cleanup()
     m_running.clear();
 }
 
-std::unique_ptr<QProcess> DesktopTest::start(const QStringList &arguments, bool display)
+std::unique_ptr<QProcess> DesktopTest::start(const QStringList &arguments, bool display, const QString &home)
 {
     auto program = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"HOME"_s, m_home->path());
+    env.insert(u"HOME"_s, home.isEmpty() ? m_home->path() : home);
     env.remove(u"XDG_DATA_HOME"_s);
     env.remove(u"XDG_CONFIG_HOME"_s);
     env.remove(u"XDG_CACHE_HOME"_s);
@@ -269,6 +272,31 @@ void DesktopTest::secondStartRaisesTheFirst()
     m_running.append(third);
     QVERIFY(!waitForWindow(*third).isEmpty());
     QCOMPARE(third->state(), QProcess::Running);
+}
+
+// Another home is another profile: its start runs a window of its own beside the first, in the same
+// runtime folder, and a later start on either profile comes back to that profile's window.
+void DesktopTest::twoProfilesRunSideBySide()
+{
+    QProcess *first = start().release();
+    m_running.append(first);
+    QVERIFY(!waitForWindow(*first).isEmpty());
+    const QString otherHome = m_home->filePath(u"other"_s);
+    QVERIFY(QDir().mkpath(otherHome));
+    QProcess *second = start({}, true, otherHome).release();
+    m_running.append(second);
+    QVERIFY(!waitForWindow(*second).isEmpty());
+    QCOMPARE(first->state(), QProcess::Running);
+    QVERIFY(QFile::exists(m_home->filePath(u".local/share/quillory/QtWebEngine/Quillory/quillory.lock"_s)));
+    QVERIFY(QFile::exists(otherHome + u"/.local/share/quillory/QtWebEngine/Quillory/quillory.lock"_s));
+
+    for (const QString &home : {QString(), otherHome}) {
+        const std::unique_ptr<QProcess> again = start({}, true, home);
+        QVERIFY(again->waitForFinished(10000));
+        QCOMPARE(again->exitCode(), 0);
+    }
+    QCOMPARE(windowsOf(first->processId()).size(), 1);
+    QCOMPARE(windowsOf(second->processId()).size(), 1);
 }
 
 QTEST_MAIN(DesktopTest)
