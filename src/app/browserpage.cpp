@@ -1,11 +1,7 @@
 #include "browserpage.h"
 
 #include "pagescripts.h"
-<<<<<<< HEAD
-=======
-#include "pagetext/timemark.h"
 #include "platform.h"
->>>>>>> wB
 
 #include <QEventLoop>
 #include <QTimer>

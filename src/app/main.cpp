@@ -71,7 +71,8 @@ int main(int argc, char *argv[])
     // The pane's own menu and dialogs speak the desktop's language.
     Quillory::installQtTranslations(app, QLocale::system());
 
-    const Quillory::WindowOptions options;
+    Quillory::WindowOptions options;
+    options.renderProductPages = commandLine.renderProductPages;
     Quillory::SingleInstance instance(Quillory::paneProfileFolder(options));
     const Quillory::SingleInstance::Claim claim = instance.claim();
     switch (claim.role) {
