@@ -139,9 +139,10 @@ void PassStatusTest::statusOfEachOutcome_data()
     QTest::newRow("no answer link") << trialItemUrl << trialPage(brandQuestion(), {}) << product
                                     << u"本页没有“找答案”链接，无法查找答案。"_s + written
                                     << LookupText::noTable;
+    // The served page lacks it, and so does the page as the browser shows it, which was asked too.
     QTest::newRow("attribute not on the product page")
         << trialItemUrl << trialPage(u"属性描述：<em>颜色</em>"_s) << product
-        << u"商品页上没有找到 “颜色”。如果商品页要登录才看得全，请先在下面的网页里登录。"_s + written
+        << u"浏览器显示的商品页上没有找到 “颜色”。如果商品页要登录才看得全，请先在下面的网页里登录。"_s + written
         << LookupText::noTable;
     HttpReply hangsUp;
     hangsUp.behaviour = HttpReply::Behaviour::Close;

@@ -391,7 +391,7 @@ void SessionTest::passOutcomes_data()
         << trialItemUrl << productUrl << HttpReply::html(table, "utf-8") << u"长春"_s
         << QStringList{u"value from the packaging-and-parameters table"_s};
     QTest::newRow("not found") << trialItemUrl << productUrl << HttpReply::html("<p>nothing</p>", "utf-8")
-                               << noTable << QStringList{u"download: HTTP 200"_s, u"not found"_s};
+                               << noTable << QStringList{u"page as the browser shows it"_s, u"not found"_s};
     // A trial page on this machine may link to this machine; nothing listens on that port.
     QTest::newRow("connection refused")
         << proxy().url(u"/item.htm?from=http://try.taobao.com/item.htm").toString()
