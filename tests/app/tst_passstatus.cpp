@@ -142,7 +142,8 @@ void PassStatusTest::statusOfEachOutcome_data()
     // The served page lacks it, and so does the page as the browser shows it, which was asked too.
     QTest::newRow("attribute not on the product page")
         << trialItemUrl << trialPage(u"属性描述：<em>颜色</em>"_s) << product
-        << u"浏览器显示的商品页上没有找到 “颜色”。如果商品页要登录才看得全，请先在下面的网页里登录。"_s + written
+        << u"浏览器显示的商品页上没有找到 “颜色”。如果商品页要登录才看得全，请先在下面的网页里登录。"_s +
+               written
         << LookupText::noTable;
     HttpReply hangsUp;
     hangsUp.behaviour = HttpReply::Behaviour::Close;
