@@ -7,13 +7,17 @@ cd "$(dirname "$0")/.."
 source tools/common.sh
 # openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format;
-# clang-14: the unit tests built by a second compiler.
+# clang-14: the unit tests built by a second compiler; eslint: the page scripts' lint.
 # (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
 tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14 \
-    python3-pyatspi at-spi2-core dbus-daemon
+    python3-pyatspi at-spi2-core dbus-daemon eslint
 
 echo "== format (.clang-format)"
-git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
+git ls-files -z '*.cpp' '*.h' 'src/app/scripts/*.js' | xargs -0 clang-format --dry-run -Werror
+
+echo "== lint of the page scripts (src/app/scripts/.eslintrc.json)"
+# Debian's eslint keeps its modules in /usr/share/nodejs, where a Node.js from elsewhere does not look.
+NODE_PATH=/usr/share/nodejs eslint --no-eslintrc -c src/app/scripts/.eslintrc.json src/app/scripts/*.js
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_WERROR=ON >/dev/null
 cmake --build build-test

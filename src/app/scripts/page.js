@@ -8,609 +8,637 @@
 // - Every DOM access goes through this world's own prototypes: a form control named "tagName" or an
 //   image named "links" cannot stand in for the property it is named after.
 (() => {
-'use strict';
-const API = Symbol.for('quillory.page');
-if (Object.getOwnPropertyDescriptor(window, API))
-    return;
+    'use strict';
+    const API = Symbol.for('quillory.page');
+    if (Object.getOwnPropertyDescriptor(window, API)) return;
 
-const getterOf = (proto, name) => {
-    for (let p = proto; p !== null; p = Object.getPrototypeOf(p)) {
-        const property = Object.getOwnPropertyDescriptor(p, name);
-        if (property)
-            return property.get;
-    }
-    return undefined;
-};
-const nodeTypeOf = getterOf(Node.prototype, 'nodeType');
-const firstChildOfNode = getterOf(Node.prototype, 'firstChild');
-const nextSiblingOf = getterOf(Node.prototype, 'nextSibling');
-const parentOf = getterOf(Node.prototype, 'parentNode');
-const cloneNodeOf = Node.prototype.cloneNode;
-const dataOf = getterOf(CharacterData.prototype, 'data');
-const targetOf = getterOf(ProcessingInstruction.prototype, 'target');
-const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
-const namespaceOf = getterOf(Element.prototype, 'namespaceURI');
-const prefixOf = getterOf(Element.prototype, 'prefix');
-const localNameOf = getterOf(Element.prototype, 'localName');
-const tagNameOf = getterOf(Element.prototype, 'tagName');
-const attributesOf = getterOf(Element.prototype, 'attributes');
-const innerHtmlOf = getterOf(Element.prototype, 'innerHTML');
-const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
-const firstElementChildOf = getterOf(Element.prototype, 'firstElementChild');
-const replaceChildrenOn = Element.prototype.replaceChildren;
-const getAttributeNodeNSOn = Element.prototype.getAttributeNodeNS;
-const innerTextOf = getterOf(HTMLElement.prototype, 'innerText');
-const templateContentOf = getterOf(HTMLTemplateElement.prototype, 'content');
-const attributeNameOf = getterOf(Attr.prototype, 'name');
-const attributeValueOf = getterOf(Attr.prototype, 'value');
-const attributeNamespaceOf = getterOf(Attr.prototype, 'namespaceURI');
-const attributeLocalNameOf = getterOf(Attr.prototype, 'localName');
-const attributePrefixOf = getterOf(Attr.prototype, 'prefix');
-const attributeCount = getterOf(NamedNodeMap.prototype, 'length');
-const attributeAt = NamedNodeMap.prototype.item;
-const collectionLength = getterOf(HTMLCollection.prototype, 'length');
-const collectionItem = HTMLCollection.prototype.item;
-const nodeListLength = getterOf(NodeList.prototype, 'length');
-const nodeListItem = NodeList.prototype.item;
-const documentElementOf = getterOf(Document.prototype, 'documentElement');
-const linksOf = getterOf(Document.prototype, 'links');
-const activeElementOf = getterOf(Document.prototype, 'activeElement');
-const documentElementsByName = Document.prototype.getElementsByName;
-const documentElementsByTag = Document.prototype.getElementsByTagName;
-const createElementNS = Document.prototype.createElementNS;
-const createTextNodeIn = Document.prototype.createTextNode;
-const anchorHrefOf = getterOf(HTMLAnchorElement.prototype, 'href');
-const areaHrefOf = getterOf(HTMLAreaElement.prototype, 'href');
-const svgHrefOf = getterOf(SVGAElement.prototype, 'href');
-const animatedBaseOf = getterOf(SVGAnimatedString.prototype, 'baseVal');
-const dispatchEventOn = EventTarget.prototype.dispatchEvent;
-const now = Performance.prototype.now.bind(performance);
-const addListenerOn = EventTarget.prototype.addEventListener;
-const eventTargetOf = getterOf(Event.prototype, 'target');
-
-// The fields the user has typed into since this world last wrote them. Only the user's own input is
-// trusted: the events a write dispatches, and any the page makes up, are not. (isTrusted is each
-// event's own unforgeable property, not a prototype's.) Listened for on the window in the capture
-// phase, ahead of every listener the page can add.
-const typedInto = new WeakSet();
-addListenerOn.call(window, 'input', (event) => {
-    if (event.isTrusted === true) typedInto.add(eventTargetOf.call(event));
-}, true);
-
-// Names this document in this world, so that a write goes only to the document that was read.
-const token = (() => {
-    const bytes = new Uint8Array(16);
-    crypto.getRandomValues(bytes);
-    return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
-})();
-
-// ---- The document text ----
-//
-// Each element's part of the document text is its inner markup as the engine serializes it
-// (innerHTML), with only the element names written as tagName gives them ("<EM>" for an em element of
-// an HTML page). One walk writes the markup twice, side by side: with the names as the engine writes
-// them, and with the tagNames. The two differ only where the walk itself wrote a name, so when the
-// first equals the engine's own innerHTML of the root, character for character, the second is exact
-// by construction: no tag is ever recognised in text, and attribute values, comments and raw text are
-// never taken for names.
-//
-// Two ways to write the pieces between the names:
-// - "walk": this script's own serializer, which follows the engine's rules as they are known;
-// - "pieces": every piece but the names serialized by the engine itself: each text, comment and
-//   processing instruction inside a detached element of its parent's kind, each start tag cut from the
-//   element's own outer markup, and whether an element has an end tag asked of a detached element of
-//   the same name. Taken when the walk's text differs from the engine's in any way (a rule of the
-//   engine the walk does not know), so that such a rule never decides an answer. It costs far more on
-//   a deep page (every element's outer markup), so it is not the first way.
-const XHTML = 'http://www.w3.org/1999/xhtml';
-const XML_NS = 'http://www.w3.org/XML/1998/namespace';
-const XMLNS_NS = 'http://www.w3.org/2000/xmlns/';
-const XLINK_NS = 'http://www.w3.org/1999/xlink';
-const ELEMENT_NODE = 1, TEXT_NODE = 3, PROCESSING_INSTRUCTION_NODE = 7, COMMENT_NODE = 8;
-const DOCUMENT_NODE = 9, DOCUMENT_TYPE_NODE = 10;
-
-const qualifiedNameOf = (e) => {
-    const prefix = prefixOf.call(e);
-    return prefix === null ? localNameOf.call(e) : prefix + ':' + localNameOf.call(e);
-};
-const isTemplate = (e) => e instanceof HTMLTemplateElement;
-const firstChildOf = (e) => isTemplate(e) ? firstChildOfNode.call(templateContentOf.call(e)) : firstChildOfNode.call(e);
-const hasElementChild = (e) => firstElementChildOf.call(e) !== null;
-
-const walkPieces = (() => {
-    const VOID_ELEMENTS = new Set(['area', 'base', 'basefont', 'bgsound', 'br', 'col', 'embed', 'frame', 'hr',
-        'img', 'input', 'keygen', 'link', 'meta', 'param', 'source', 'track', 'wbr']);
-    const RAW_TEXT_ELEMENTS = new Set(['style', 'script', 'xmp', 'iframe', 'noembed', 'noframes', 'plaintext',
-        'noscript']);
-    const TEXT_SPECIALS = /[&<>\u00a0]/;
-    const TEXT_SPECIALS_ALL = /[&<>\u00a0]/g;
-    const ATTRIBUTE_SPECIALS = /[&"\u00a0]/;
-    const ATTRIBUTE_SPECIALS_ALL = /[&"\u00a0]/g;
-    const ENTITIES = { '&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', '\u00a0': '&nbsp;' };
-    const entityOf = (c) => ENTITIES[c];
-    const escapeText = (s) => TEXT_SPECIALS.test(s) ? s.replace(TEXT_SPECIALS_ALL, entityOf) : s;
-    const escapeAttribute = (s) => ATTRIBUTE_SPECIALS.test(s) ? s.replace(ATTRIBUTE_SPECIALS_ALL, entityOf) : s;
-    const attributeName = (a) => {
-        const namespace = attributeNamespaceOf.call(a);
-        const local = attributeLocalNameOf.call(a);
-        const prefix = attributePrefixOf.call(a);
-        if (namespace === XML_NS) return 'xml:' + local;
-        if (namespace === XLINK_NS) return 'xlink:' + local;
-        if (namespace === XMLNS_NS && prefix === null) return local === 'xmlns' ? local : 'xmlns:' + local;
-        return prefix === null ? local : prefix + ':' + local;
-    };
-    const isRawTextParent = (e) => nodeTypeOf.call(e) === ELEMENT_NODE && namespaceOf.call(e) === XHTML &&
-        prefixOf.call(e) === null && RAW_TEXT_ELEMENTS.has(localNameOf.call(e));
-    return {
-        startTagRest: (e) => {
-            let tag = '';
-            const attributes = attributesOf.call(e);
-            for (let i = 0, n = attributeCount.call(attributes); i < n; ++i) {
-                const a = attributeAt.call(attributes, i);
-                tag += ' ' + attributeName(a) + '="' + escapeAttribute(attributeValueOf.call(a)) + '"';
-            }
-            return tag + '>';
-        },
-        isVoid: (e) => namespaceOf.call(e) === XHTML && VOID_ELEMENTS.has(localNameOf.call(e)),
-        leaf: (node, parent) => {
-            switch (nodeTypeOf.call(node)) {
-            case TEXT_NODE: return isRawTextParent(parent) ? dataOf.call(node) : escapeText(dataOf.call(node));
-            case COMMENT_NODE: return '<!--' + dataOf.call(node) + '-->';
-            case PROCESSING_INSTRUCTION_NODE: return '<?' + targetOf.call(node) + ' ' + dataOf.call(node) + '?>';
-            case DOCUMENT_TYPE_NODE: return '<!DOCTYPE ' + doctypeNameOf.call(node) + '>';
-            default: return '';
-            }
-        },
-    };
-})();
-
-const enginePieces = () => {
-    // Detached elements, never put into the document: nothing of theirs renders, loads or runs, and no
-    // observer of the page hears of them. Names holding '-' are never made (they could name a custom
-    // element, whose constructor is the page's), nor are names the DOM refuses; a plain div stands in
-    // for those, as for a template's contents.
-    const standIns = new Map();
-    const standInFor = (namespace, name) => {
-        const key = (namespace === null ? '' : namespace) + ' ' + name;
-        let e = standIns.get(key);
-        if (e === undefined) {
-            e = null;
-            if (name.indexOf('-') < 0) {
-                try { e = createElementNS.call(document, namespace, name); } catch (error) {}
-            }
-            standIns.set(key, e);
+    const getterOf = (proto, name) => {
+        for (let p = proto; p !== null; p = Object.getPrototypeOf(p)) {
+            const property = Object.getOwnPropertyDescriptor(p, name);
+            if (property) return property.get;
         }
-        return e;
+        return undefined;
     };
-    const plain = () => standInFor(XHTML, 'div');
-    const voidness = new Map();
-    return {
-        // The start tag as the engine writes it in the element's own outer markup: that markup less its
-        // inner markup and its end tag (a void element's is its start tag alone).
-        startTagRest: (e) => {
-            const outer = outerHtmlOf.call(e);
-            const name = qualifiedNameOf(e);
-            const endTag = '</' + name + '>';
-            const startTag = outer.endsWith(endTag)
-                ? outer.slice(0, outer.length - endTag.length - innerHtmlOf.call(e).length) : outer;
-            return startTag.slice(1 + name.length);
-        },
-        isVoid: (e) => {
-            const name = qualifiedNameOf(e);
-            const key = namespaceOf.call(e) + ' ' + name;
-            let isVoid = voidness.get(key);
-            if (isVoid === undefined) {
-                const standIn = standInFor(namespaceOf.call(e), name);
-                isVoid = false;
-                if (standIn !== null) {
-                    replaceChildrenOn.call(standIn, createTextNodeIn.call(document, 'x'));
-                    const outer = outerHtmlOf.call(standIn);
-                    isVoid = !outer.endsWith('</' + name + '>');
+    const nodeTypeOf = getterOf(Node.prototype, 'nodeType');
+    const firstChildOfNode = getterOf(Node.prototype, 'firstChild');
+    const nextSiblingOf = getterOf(Node.prototype, 'nextSibling');
+    const parentOf = getterOf(Node.prototype, 'parentNode');
+    const cloneNodeOf = Node.prototype.cloneNode;
+    const dataOf = getterOf(CharacterData.prototype, 'data');
+    const targetOf = getterOf(ProcessingInstruction.prototype, 'target');
+    const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
+    const namespaceOf = getterOf(Element.prototype, 'namespaceURI');
+    const prefixOf = getterOf(Element.prototype, 'prefix');
+    const localNameOf = getterOf(Element.prototype, 'localName');
+    const tagNameOf = getterOf(Element.prototype, 'tagName');
+    const attributesOf = getterOf(Element.prototype, 'attributes');
+    const innerHtmlOf = getterOf(Element.prototype, 'innerHTML');
+    const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
+    const firstElementChildOf = getterOf(Element.prototype, 'firstElementChild');
+    const replaceChildrenOn = Element.prototype.replaceChildren;
+    const getAttributeNodeNSOn = Element.prototype.getAttributeNodeNS;
+    const innerTextOf = getterOf(HTMLElement.prototype, 'innerText');
+    const templateContentOf = getterOf(HTMLTemplateElement.prototype, 'content');
+    const attributeNameOf = getterOf(Attr.prototype, 'name');
+    const attributeValueOf = getterOf(Attr.prototype, 'value');
+    const attributeNamespaceOf = getterOf(Attr.prototype, 'namespaceURI');
+    const attributeLocalNameOf = getterOf(Attr.prototype, 'localName');
+    const attributePrefixOf = getterOf(Attr.prototype, 'prefix');
+    const attributeCount = getterOf(NamedNodeMap.prototype, 'length');
+    const attributeAt = NamedNodeMap.prototype.item;
+    const collectionLength = getterOf(HTMLCollection.prototype, 'length');
+    const collectionItem = HTMLCollection.prototype.item;
+    const nodeListLength = getterOf(NodeList.prototype, 'length');
+    const nodeListItem = NodeList.prototype.item;
+    const documentElementOf = getterOf(Document.prototype, 'documentElement');
+    const linksOf = getterOf(Document.prototype, 'links');
+    const activeElementOf = getterOf(Document.prototype, 'activeElement');
+    const documentElementsByName = Document.prototype.getElementsByName;
+    const documentElementsByTag = Document.prototype.getElementsByTagName;
+    const createElementNS = Document.prototype.createElementNS;
+    const createTextNodeIn = Document.prototype.createTextNode;
+    const anchorHrefOf = getterOf(HTMLAnchorElement.prototype, 'href');
+    const areaHrefOf = getterOf(HTMLAreaElement.prototype, 'href');
+    const svgHrefOf = getterOf(SVGAElement.prototype, 'href');
+    const animatedBaseOf = getterOf(SVGAnimatedString.prototype, 'baseVal');
+    const dispatchEventOn = EventTarget.prototype.dispatchEvent;
+    const now = Performance.prototype.now.bind(performance);
+    const addListenerOn = EventTarget.prototype.addEventListener;
+    const eventTargetOf = getterOf(Event.prototype, 'target');
+
+    // The fields the user has typed into since this world last wrote them. Only the user's own input is
+    // trusted: the events a write dispatches, and any the page makes up, are not. (isTrusted is each
+    // event's own unforgeable property, not a prototype's.) Listened for on the window in the capture
+    // phase, ahead of every listener the page can add.
+    const typedInto = new WeakSet();
+    addListenerOn.call(window, 'input', (event) => {
+        if (event.isTrusted === true) typedInto.add(eventTargetOf.call(event));
+    }, true);
+
+    // Names this document in this world, so that a write goes only to the document that was read.
+    const token = (() => {
+        const bytes = new Uint8Array(16);
+        crypto.getRandomValues(bytes);
+        return Array.from(bytes, (b) => b.toString(16).padStart(2, '0')).join('');
+    })();
+
+    // ---- The document text ----
+    //
+    // Each element's part of the document text is its inner markup as the engine serializes it
+    // (innerHTML), with only the element names written as tagName gives them ("<EM>" for an em element of
+    // an HTML page). One walk writes the markup twice, side by side: with the names as the engine writes
+    // them, and with the tagNames. The two differ only where the walk itself wrote a name, so when the
+    // first equals the engine's own innerHTML of the root, character for character, the second is exact
+    // by construction: no tag is ever recognised in text, and attribute values, comments and raw text are
+    // never taken for names.
+    //
+    // Two ways to write the pieces between the names:
+    // - "walk": this script's own serializer, which follows the engine's rules as they are known;
+    // - "pieces": every piece but the names serialized by the engine itself: each text, comment and
+    //   processing instruction inside a detached element of its parent's kind, each start tag cut from the
+    //   element's own outer markup, and whether an element has an end tag asked of a detached element of
+    //   the same name. Taken when the walk's text differs from the engine's in any way (a rule of the
+    //   engine the walk does not know), so that such a rule never decides an answer. It costs far more on
+    //   a deep page (every element's outer markup), so it is not the first way.
+    const XHTML = 'http://www.w3.org/1999/xhtml';
+    const XML_NS = 'http://www.w3.org/XML/1998/namespace';
+    const XMLNS_NS = 'http://www.w3.org/2000/xmlns/';
+    const XLINK_NS = 'http://www.w3.org/1999/xlink';
+    const ELEMENT_NODE = 1, TEXT_NODE = 3, PROCESSING_INSTRUCTION_NODE = 7, COMMENT_NODE = 8;
+    const DOCUMENT_NODE = 9, DOCUMENT_TYPE_NODE = 10;
+
+    const qualifiedNameOf = (e) => {
+        const prefix = prefixOf.call(e);
+        return prefix === null ? localNameOf.call(e) : prefix + ':' + localNameOf.call(e);
+    };
+    const isTemplate = (e) => e instanceof HTMLTemplateElement;
+    const firstChildOf = (e) =>
+        isTemplate(e) ? firstChildOfNode.call(templateContentOf.call(e)) : firstChildOfNode.call(e);
+    const hasElementChild = (e) => firstElementChildOf.call(e) !== null;
+
+    const walkPieces = (() => {
+        const VOID_ELEMENTS = new Set([
+            'area', 'base', 'basefont', 'bgsound', 'br', 'col', 'embed', 'frame', 'hr', 'img', 'input', 'keygen',
+            'link', 'meta', 'param', 'source', 'track', 'wbr'
+        ]);
+        const RAW_TEXT_ELEMENTS =
+            new Set([ 'style', 'script', 'xmp', 'iframe', 'noembed', 'noframes', 'plaintext', 'noscript' ]);
+        const TEXT_SPECIALS = /[&<>\u00a0]/;
+        const TEXT_SPECIALS_ALL = /[&<>\u00a0]/g;
+        const ATTRIBUTE_SPECIALS = /[&"\u00a0]/;
+        const ATTRIBUTE_SPECIALS_ALL = /[&"\u00a0]/g;
+        const ENTITIES = {'&' : '&amp;', '<' : '&lt;', '>' : '&gt;', '"' : '&quot;', '\u00a0' : '&nbsp;'};
+        const entityOf = (c) => ENTITIES[c];
+        const escapeText = (s) => TEXT_SPECIALS.test(s) ? s.replace(TEXT_SPECIALS_ALL, entityOf) : s;
+        const escapeAttribute = (s) => ATTRIBUTE_SPECIALS.test(s) ? s.replace(ATTRIBUTE_SPECIALS_ALL, entityOf) : s;
+        const attributeName = (a) => {
+            const namespace = attributeNamespaceOf.call(a);
+            const local = attributeLocalNameOf.call(a);
+            const prefix = attributePrefixOf.call(a);
+            if (namespace === XML_NS) return 'xml:' + local;
+            if (namespace === XLINK_NS) return 'xlink:' + local;
+            if (namespace === XMLNS_NS && prefix === null) return local === 'xmlns' ? local : 'xmlns:' + local;
+            return prefix === null ? local : prefix + ':' + local;
+        };
+        const isRawTextParent = (e) => nodeTypeOf.call(e) === ELEMENT_NODE && namespaceOf.call(e) === XHTML &&
+                                       prefixOf.call(e) === null && RAW_TEXT_ELEMENTS.has(localNameOf.call(e));
+        return {
+            startTagRest : (e) => {
+                let tag = '';
+                const attributes = attributesOf.call(e);
+                for (let i = 0, n = attributeCount.call(attributes); i < n; ++i) {
+                    const a = attributeAt.call(attributes, i);
+                    tag += ' ' + attributeName(a) + '="' + escapeAttribute(attributeValueOf.call(a)) + '"';
                 }
-                voidness.set(key, isVoid);
+                return tag + '>';
+            },
+            isVoid : (e) => namespaceOf.call(e) === XHTML && VOID_ELEMENTS.has(localNameOf.call(e)),
+            leaf : (node, parent) => {
+                switch (nodeTypeOf.call(node)) {
+                case TEXT_NODE:
+                    return isRawTextParent(parent) ? dataOf.call(node) : escapeText(dataOf.call(node));
+                case COMMENT_NODE:
+                    return '<!--' + dataOf.call(node) + '-->';
+                case PROCESSING_INSTRUCTION_NODE:
+                    return '<?' + targetOf.call(node) + ' ' + dataOf.call(node) + '?>';
+                case DOCUMENT_TYPE_NODE:
+                    return '<!DOCTYPE ' + doctypeNameOf.call(node) + '>';
+                default:
+                    return '';
+                }
+            },
+        };
+    })();
+
+    const enginePieces = () => {
+        // Detached elements, never put into the document: nothing of theirs renders, loads or runs, and no
+        // observer of the page hears of them. Names holding '-' are never made (they could name a custom
+        // element, whose constructor is the page's), nor are names the DOM refuses; a plain div stands in
+        // for those, as for a template's contents.
+        const standIns = new Map();
+        const standInFor = (namespace, name) => {
+            const key = (namespace === null ? '' : namespace) + ' ' + name;
+            let e = standIns.get(key);
+            if (e === undefined) {
+                e = null;
+                if (name.indexOf('-') < 0) {
+                    try {
+                        e = createElementNS.call(document, namespace, name);
+                    } catch (error) {}
+                }
+                standIns.set(key, e);
             }
-            return isVoid;
-        },
-        // A template's own contents have no parent element: a plain element stands in for it.
-        leaf: (node, parent) => {
-            const host = nodeTypeOf.call(parent) === ELEMENT_NODE && !isTemplate(parent)
-                ? (standInFor(namespaceOf.call(parent), qualifiedNameOf(parent)) || plain()) : plain();
-            replaceChildrenOn.call(host, cloneNodeOf.call(node, false));
-            return innerHtmlOf.call(host);
-        },
+            return e;
+        };
+        const plain = () => standInFor(XHTML, 'div');
+        const voidness = new Map();
+        return {
+            // The start tag as the engine writes it in the element's own outer markup: that markup less its
+            // inner markup and its end tag (a void element's is its start tag alone).
+            startTagRest : (e) => {
+                const outer = outerHtmlOf.call(e);
+                const name = qualifiedNameOf(e);
+                const endTag = '</' + name + '>';
+                const startTag = outer.endsWith(endTag)
+                                     ? outer.slice(0, outer.length - endTag.length - innerHtmlOf.call(e).length)
+                                     : outer;
+                return startTag.slice(1 + name.length);
+            },
+            isVoid : (e) => {
+                const name = qualifiedNameOf(e);
+                const key = namespaceOf.call(e) + ' ' + name;
+                let isVoid = voidness.get(key);
+                if (isVoid === undefined) {
+                    const standIn = standInFor(namespaceOf.call(e), name);
+                    isVoid = false;
+                    if (standIn !== null) {
+                        replaceChildrenOn.call(standIn, createTextNodeIn.call(document, 'x'));
+                        const outer = outerHtmlOf.call(standIn);
+                        isVoid = !outer.endsWith('</' + name + '>');
+                    }
+                    voidness.set(key, isVoid);
+                }
+                return isVoid;
+            },
+            // A template's own contents have no parent element: a plain element stands in for it.
+            leaf : (node, parent) => {
+                const host = nodeTypeOf.call(parent) === ELEMENT_NODE && !isTemplate(parent)
+                                 ? (standInFor(namespaceOf.call(parent), qualifiedNameOf(parent)) || plain())
+                                 : plain();
+                replaceChildrenOn.call(host, cloneNodeOf.call(node, false));
+                return innerHtmlOf.call(host);
+            },
+        };
     };
-};
 
-// Where the walk wrote each node, for telling later which changes of the document can touch what a
-// pass read: offsets into the text, [start, end) of each leaf's markup, and of each element its start
-// tag's '<', its inner markup's start and end.
-const newRecord = () => ({
-    leaves: [], leafStarts: [], leafEnds: [],
-    elements: [], tagStarts: [], innerStarts: [], innerEnds: [],
-    templates: [],
-});
+    // Where the walk wrote each node, for telling later which changes of the document can touch what a
+    // pass read: offsets into the text, [start, end) of each leaf's markup, and of each element its start
+    // tag's '<', its inner markup's start and end.
+    const newRecord = () => ({
+        leaves : [],
+        leafStarts : [],
+        leafEnds : [],
+        elements : [],
+        tagStarts : [],
+        innerStarts : [],
+        innerEnds : [],
+        templates : [],
+    });
 
-// The inner markup of `root`, `text` with tagNames and `engine` with the engine's names. `hidden`:
-// whether some element lies where the engine writes nothing (inside a void element, or put straight
-// into a template rather than its contents): such an element still has a part of its own.
-const serializeInner = (root, pieces, record) => {
-    let text = '', engine = '', hidden = false;
-    const enclosing = []; // for each open element: its parent, the sibling after it, its record slot
-    let parent = root;
-    let child = firstChildOf(root);
-    let slot = -1;
-    if (isTemplate(root)) {
-        hidden = hasElementChild(root);
-        if (record) record.templates.push(root);
-    }
-    for (;;) {
-        if (child !== null) {
-            if (nodeTypeOf.call(child) !== ELEMENT_NODE) {
-                const start = text.length;
-                const piece = pieces.leaf(child, parent);
-                text += piece;
-                engine += piece;
+    // The inner markup of `root`, `text` with tagNames and `engine` with the engine's names. `hidden`:
+    // whether some element lies where the engine writes nothing (inside a void element, or put straight
+    // into a template rather than its contents): such an element still has a part of its own.
+    const serializeInner = (root, pieces, record) => {
+        let text = '', engine = '', hidden = false;
+        const enclosing = []; // for each open element: its parent, the sibling after it, its record slot
+        let parent = root;
+        let child = firstChildOf(root);
+        let slot = -1;
+        if (isTemplate(root)) {
+            hidden = hasElementChild(root);
+            if (record) record.templates.push(root);
+        }
+        for (;;) {
+            if (child !== null) {
+                if (nodeTypeOf.call(child) !== ELEMENT_NODE) {
+                    const start = text.length;
+                    const piece = pieces.leaf(child, parent);
+                    text += piece;
+                    engine += piece;
+                    if (record) {
+                        record.leaves.push(child);
+                        record.leafStarts.push(start);
+                        record.leafEnds.push(text.length);
+                    }
+                    child = nextSiblingOf.call(child);
+                    continue;
+                }
+                const tagStart = text.length;
+                const rest = pieces.startTagRest(child);
+                text += '<' + tagNameOf.call(child) + rest;
+                engine += '<' + qualifiedNameOf(child) + rest;
+                let childSlot = -1;
                 if (record) {
-                    record.leaves.push(child);
-                    record.leafStarts.push(start);
-                    record.leafEnds.push(text.length);
+                    childSlot = record.elements.length;
+                    record.elements.push(child);
+                    record.tagStarts.push(tagStart);
+                    record.innerStarts.push(text.length);
+                    record.innerEnds.push(text.length);
                 }
-                child = nextSiblingOf.call(child);
+                if (pieces.isVoid(child)) {
+                    hidden = hidden || hasElementChild(child);
+                    child = nextSiblingOf.call(child);
+                    continue;
+                }
+                if (isTemplate(child)) {
+                    hidden = hidden || hasElementChild(child);
+                    if (record) record.templates.push(child);
+                }
+                enclosing.push(parent, nextSiblingOf.call(child), slot);
+                parent = child;
+                slot = childSlot;
+                child = firstChildOf(child);
                 continue;
             }
-            const tagStart = text.length;
-            const rest = pieces.startTagRest(child);
-            text += '<' + tagNameOf.call(child) + rest;
-            engine += '<' + qualifiedNameOf(child) + rest;
-            let childSlot = -1;
-            if (record) {
-                childSlot = record.elements.length;
-                record.elements.push(child);
-                record.tagStarts.push(tagStart);
-                record.innerStarts.push(text.length);
-                record.innerEnds.push(text.length);
-            }
-            if (pieces.isVoid(child)) {
-                hidden = hidden || hasElementChild(child);
-                child = nextSiblingOf.call(child);
-                continue;
-            }
-            if (isTemplate(child)) {
-                hidden = hidden || hasElementChild(child);
-                if (record) record.templates.push(child);
-            }
-            enclosing.push(parent, nextSiblingOf.call(child), slot);
-            parent = child;
-            slot = childSlot;
-            child = firstChildOf(child);
-            continue;
+            if (enclosing.length === 0) return {text, engine, hidden};
+            if (record) record.innerEnds[slot] = text.length;
+            text += '</' + tagNameOf.call(parent) + '>';
+            engine += '</' + qualifiedNameOf(parent) + '>';
+            slot = enclosing.pop();
+            child = enclosing.pop();
+            parent = enclosing.pop();
         }
-        if (enclosing.length === 0)
-            return { text, engine, hidden };
-        if (record) record.innerEnds[slot] = text.length;
-        text += '</' + tagNameOf.call(parent) + '>';
-        engine += '</' + qualifiedNameOf(parent) + '>';
-        slot = enclosing.pop();
-        child = enclosing.pop();
-        parent = enclosing.pop();
-    }
-};
-
-// Every UTF-16 code unit of a text, lone surrogates included, as raw bytes: strings that come back
-// from a script pass through UTF-8 on their way, which has no room for a lone surrogate.
-const units = (s) => {
-    const n = s.length;
-    const array = new Uint16Array(n);
-    for (let i = 0; i < n; ++i) array[i] = s.charCodeAt(i);
-    return array.buffer;
-};
-
-// ---- Keeping a read while the document changes harmlessly ----
-//
-// The window cuts the question out of a read and tells the page which stretches of the text decided
-// the cut (the markers it found and the text it took) and which characters its markers are made of.
-// From then on the page judges every change of the document: a change is harmless when it lies
-// wholly outside those stretches and what it puts in holds none of those characters (and is not
-// empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
-// anything the cut took, and a fresh read would give the same cut. Changes made between a read and the
-// window's word on it are held and judged once the word comes. Anything else drops the read. Only what
-// the cut depends on is kept: the links are read afresh at every pass.
-let generation = 0;  // of the last read of the markup
-let lastRead = null; // that read's record, until the window's word on it or a change that drops it
-let heldChanges = []; // made since that read, to be judged on the window's word
-const MAX_HELD_CHANGES = 10000;
-let kept = null;     // {generation, leaves, startTags, inners, significant}
-let lastDropAt = now(); // when a read was last dropped (or the document began)
-let observer = null;
-const OBSERVED = { childList: true, characterData: true, attributes: true, subtree: true };
-const contentOwners = new WeakMap(); // a template's contents -> the template
-const addedSince = new WeakSet();    // text nodes a harmless change put in
-
-const drop = () => {
-    kept = null;
-    lastRead = null;
-    heldChanges = [];
-    lastDropAt = now();
-};
-const holdsSignificant = (s) => kept.significant.test(s);
-const innerIsKept = (owner) => kept.inners.has(owner);
-const ownerOf = (node) => nodeTypeOf.call(node) === ELEMENT_NODE ? node : contentOwners.get(node);
-const harmlessText = (node) => nodeTypeOf.call(node) === TEXT_NODE && dataOf.call(node) !== '' &&
-    !holdsSignificant(dataOf.call(node));
-const harmless = (change) => {
-    const target = change.target;
-    const root = documentElementOf.call(document);
-    switch (change.type) {
-    case 'characterData': {
-        if (kept.leaves.has(target)) return false;
-        if (addedSince.has(target)) {
-            const owner = parentOf.call(target);
-            if (owner === null || innerIsKept(ownerOf(owner))) return false;
-        }
-        return dataOf.call(target) !== '' && !holdsSignificant(dataOf.call(target));
-    }
-    case 'attributes': {
-        if (target === root) return true; // the root's own start tag is in no part
-        if (kept.startTags.has(target)) return false;
-        const attribute = getAttributeNodeNSOn.call(target, change.attributeNamespace, change.attributeName);
-        return attribute === null ||
-            (!holdsSignificant(attributeNameOf.call(attribute)) && !holdsSignificant(attributeValueOf.call(attribute)));
-    }
-    case 'childList': {
-        const added = change.addedNodes, removed = change.removedNodes;
-        if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // outside the root: in no part, but for the root itself
-            for (let i = 0; i < nodeListLength.call(removed); ++i)
-                if (nodeTypeOf.call(nodeListItem.call(removed, i)) === ELEMENT_NODE) return false;
-            for (let i = 0; i < nodeListLength.call(added); ++i)
-                if (nodeTypeOf.call(nodeListItem.call(added, i)) === ELEMENT_NODE) return false;
-            return true;
-        }
-        const owner = ownerOf(target);
-        if (owner === undefined || innerIsKept(owner)) return false;
-        const count = nodeListLength.call(added);
-        for (let i = 0; i < count; ++i) {
-            const node = nodeListItem.call(added, i);
-            if (!harmlessText(node)) return false;
-            addedSince.add(node);
-        }
-        // Nodes taken out with nothing put in: their neighbours meet, unless one is the parent's tag.
-        return count > 0 || change.previousSibling === null || change.nextSibling === null;
-    }
-    default:
-        return false;
-    }
-};
-const judgeAll = (changes) => {
-    for (const change of changes) {
-        if (!harmless(change)) { drop(); return false; }
-    }
-    return true;
-};
-const judge = (changes) => {
-    if (changes.length === 0) return;
-    if (kept !== null) {
-        judgeAll(changes);
-    } else if (lastRead !== null) {
-        for (const change of changes) heldChanges.push(change);
-        if (heldChanges.length > MAX_HELD_CHANGES) drop();
-    }
-};
-const takeChanges = () => { if (observer !== null) judge(observer.takeRecords()); };
-const observe = (record) => {
-    if (observer === null) {
-        observer = new MutationObserver(judge);
-        observer.observe(document, OBSERVED);
-    }
-    for (const template of record.templates) {
-        const content = templateContentOf.call(template);
-        observer.observe(content, OBSERVED);
-        contentOwners.set(content, template);
-    }
-};
-// The window's word on the last read: these [start, end) stretches of its text decided the cut, and
-// the cut's markers are made of these characters.
-const keepRead = (readGeneration, stretches, characters) => {
-    takeChanges();
-    if (lastRead === null || lastRead.generation !== readGeneration || lastRead.hidden) return false;
-    const touches = (start, end) => {
-        for (let i = 0; i + 1 < stretches.length; i += 2)
-            if (start <= stretches[i + 1] && stretches[i] <= end) return true;
-        return false;
     };
-    const r = lastRead.record;
-    const leaves = new Set(), startTags = new Set(), inners = new Set();
-    for (let i = 0; i < r.leaves.length; ++i)
-        if (touches(r.leafStarts[i], r.leafEnds[i])) leaves.add(r.leaves[i]);
-    for (let i = 0; i < r.elements.length; ++i) {
-        if (touches(r.tagStarts[i], r.innerStarts[i])) startTags.add(r.elements[i]);
-        if (touches(r.innerStarts[i], r.innerEnds[i])) inners.add(r.elements[i]);
-    }
-    const escaped = Array.from(characters, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')).join('');
-    kept = { generation: readGeneration, leaves, startTags, inners,
-             significant: new RegExp('[' + (escaped || '\\u0000') + ']') };
-    lastRead = null;
-    const held = heldChanges;
-    heldChanges = [];
-    return judgeAll(held);
-};
 
-// The markup of the document: the root's inner markup with tagNames and, when `withRanges` (or when
-// some element's part is not a piece of the root's), where each element's part lies, in document
-// order: a [start, end) of the root's markup, or [-1 - k, 0] for the k-th of `hiddenParts`.
-const readMarkup = (root, withRanges, piecesOnly) => {
-    takeChanges();
-    const native = innerHtmlOf.call(root);
-    let route = 'walk';
-    let record = newRecord();
-    let result = piecesOnly ? null : serializeInner(root, walkPieces, record);
-    let pieces = null;
-    if (result === null || result.engine !== native) {
-        route = 'pieces';
-        pieces = enginePieces();
-        record = newRecord();
-        result = serializeInner(root, pieces, record);
-    }
-    const checked = result.engine === native;
-    generation += 1;
-    kept = null; // a new read supersedes the one kept: changes from now on are held for this one
-    lastRead = { generation, record, hidden: result.hidden };
-    heldChanges = [];
-    observe(record);
-    const reply = { markup: units(result.text), route, checked, generation };
-    if (withRanges || result.hidden) {
-        const inAll = new Map();
-        for (let i = 0; i < record.elements.length; ++i) inAll.set(record.elements[i], i);
-        const all = documentElementsByTag.call(document, '*');
-        const n = collectionLength.call(all);
-        const ranges = new Int32Array(2 * n);
-        const hiddenParts = [];
-        for (let k = 0; k < n; ++k) {
-            const e = collectionItem.call(all, k);
-            const i = e === root ? -1 : inAll.get(e);
-            if (e === root) {
-                ranges[2 * k + 1] = result.text.length;
-            } else if (i !== undefined) {
-                ranges[2 * k] = record.innerStarts[i];
-                ranges[2 * k + 1] = record.innerEnds[i];
-            } else { // inside a void element or a template's own children: a part of its own
-                if (pieces === null) pieces = enginePieces();
-                ranges[2 * k] = -1 - hiddenParts.length;
-                hiddenParts.push(units(serializeInner(e, pieces, null).text));
+    // Every UTF-16 code unit of a text, lone surrogates included, as raw bytes: strings that come back
+    // from a script pass through UTF-8 on their way, which has no room for a lone surrogate.
+    const units = (s) => {
+        const n = s.length;
+        const array = new Uint16Array(n);
+        for (let i = 0; i < n; ++i) array[i] = s.charCodeAt(i);
+        return array.buffer;
+    };
+
+    // ---- Keeping a read while the document changes harmlessly ----
+    //
+    // The window cuts the question out of a read and tells the page which stretches of the text decided
+    // the cut (the markers it found and the text it took) and which characters its markers are made of.
+    // From then on the page judges every change of the document: a change is harmless when it lies
+    // wholly outside those stretches and what it puts in holds none of those characters (and is not
+    // empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
+    // anything the cut took, and a fresh read would give the same cut. Changes made between a read and the
+    // window's word on it are held and judged once the word comes. Anything else drops the read. Only what
+    // the cut depends on is kept: the links are read afresh at every pass.
+    let generation = 0;   // of the last read of the markup
+    let lastRead = null;  // that read's record, until the window's word on it or a change that drops it
+    let heldChanges = []; // made since that read, to be judged on the window's word
+    const MAX_HELD_CHANGES = 10000;
+    let kept = null;        // {generation, leaves, startTags, inners, significant}
+    let lastDropAt = now(); // when a read was last dropped (or the document began)
+    let observer = null;
+    const OBSERVED = {childList : true, characterData : true, attributes : true, subtree : true};
+    const contentOwners = new WeakMap(); // a template's contents -> the template
+    const addedSince = new WeakSet();    // text nodes a harmless change put in
+
+    const drop = () => {
+        kept = null;
+        lastRead = null;
+        heldChanges = [];
+        lastDropAt = now();
+    };
+    const holdsSignificant = (s) => kept.significant.test(s);
+    const innerIsKept = (owner) => kept.inners.has(owner);
+    const ownerOf = (node) => nodeTypeOf.call(node) === ELEMENT_NODE ? node : contentOwners.get(node);
+    const harmlessText = (node) =>
+        nodeTypeOf.call(node) === TEXT_NODE && dataOf.call(node) !== '' && !holdsSignificant(dataOf.call(node));
+    const harmless = (change) => {
+        const target = change.target;
+        const root = documentElementOf.call(document);
+        switch (change.type) {
+        case 'characterData': {
+            if (kept.leaves.has(target)) return false;
+            if (addedSince.has(target)) {
+                const owner = parentOf.call(target);
+                if (owner === null || innerIsKept(ownerOf(owner))) return false;
+            }
+            return dataOf.call(target) !== '' && !holdsSignificant(dataOf.call(target));
+        }
+        case 'attributes': {
+            if (target === root) return true; // the root's own start tag is in no part
+            if (kept.startTags.has(target)) return false;
+            const attribute = getAttributeNodeNSOn.call(target, change.attributeNamespace, change.attributeName);
+            return attribute === null || (!holdsSignificant(attributeNameOf.call(attribute)) &&
+                                          !holdsSignificant(attributeValueOf.call(attribute)));
+        }
+        case 'childList': {
+            const added = change.addedNodes, removed = change.removedNodes;
+            if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // outside the root: in no part, but for the root itself
+                for (let i = 0; i < nodeListLength.call(removed); ++i)
+                    if (nodeTypeOf.call(nodeListItem.call(removed, i)) === ELEMENT_NODE) return false;
+                for (let i = 0; i < nodeListLength.call(added); ++i)
+                    if (nodeTypeOf.call(nodeListItem.call(added, i)) === ELEMENT_NODE) return false;
+                return true;
+            }
+            const owner = ownerOf(target);
+            if (owner === undefined || innerIsKept(owner)) return false;
+            const count = nodeListLength.call(added);
+            for (let i = 0; i < count; ++i) {
+                const node = nodeListItem.call(added, i);
+                if (!harmlessText(node)) return false;
+                addedSince.add(node);
+            }
+            // Nodes taken out with nothing put in: their neighbours meet, unless one is the parent's tag.
+            return count > 0 || change.previousSibling === null || change.nextSibling === null;
+        }
+        default:
+            return false;
+        }
+    };
+    const judgeAll = (changes) => {
+        for (const change of changes) {
+            if (!harmless(change)) {
+                drop();
+                return false;
             }
         }
-        reply.ranges = ranges.buffer;
-        reply.hiddenParts = hiddenParts;
-    }
-    return reply;
-};
-
-const textOf = (e) => {
-    const text = innerTextOf.call(e);
-    return typeof text === 'string' ? text : null;
-};
-const readTexts = () => {
-    const all = documentElementsByTag.call(document, '*');
-    const parts = [];
-    for (let k = 0, n = collectionLength.call(all); k < n; ++k) {
-        let text = null;
-        try { text = textOf(collectionItem.call(all, k)); } catch (error) {}
-        parts.push(text === null ? null : units(text));
-    }
-    return { parts };
-};
-// Whether the root's markup holds `text`, read from the engine's own serialization (which differs
-// from the document text only in the case of element names).
-const holdsText = (text) => {
-    const root = documentElementOf.call(document);
-    return root !== null && innerHtmlOf.call(root).indexOf(text) >= 0;
-};
-const hrefOf = (e) => {
-    if (e instanceof HTMLAnchorElement) return anchorHrefOf.call(e);
-    if (e instanceof HTMLAreaElement) return areaHrefOf.call(e);
-    if (e instanceof SVGAElement) return animatedBaseOf.call(svgHrefOf.call(e));
-    return null;
-};
-const readLinks = () => {
-    const links = linksOf.call(document);
-    const result = [];
-    for (let k = 0, n = collectionLength.call(links); k < n; ++k) {
-        const a = collectionItem.call(links, k);
-        let text = null, href = null;
-        try { text = textOf(a); } catch (error) {}
-        try { href = hrefOf(a); } catch (error) {}
-        result.push([text === null ? null : units(text), typeof href === 'string' ? href : null]);
-    }
-    return result;
-};
-
-// The answer goes only into an element that holds a value the user could type or pick, through that
-// element's own setter: a page cannot redefine `value`, and a <meta> or <a name> of the field's name
-// is reported as no field rather than as written.
-const setterOf = (proto, name) => Object.getOwnPropertyDescriptor(proto, name).set;
-const inputTypeOf = getterOf(HTMLInputElement.prototype, 'type');
-const valueSetters = {
-    input: setterOf(HTMLInputElement.prototype, 'value'),
-    textarea: setterOf(HTMLTextAreaElement.prototype, 'value'),
-    select: setterOf(HTMLSelectElement.prototype, 'value'),
-};
-const textInputTypes = ['text', 'search', 'url', 'tel', 'email', 'password'];
-const arrayIncludes = Array.prototype.includes;
-const hasOwn = Object.prototype.hasOwnProperty;
-const valueSetterFor = (element) => {
-    if (namespaceOf.call(element) !== XHTML) return null;
-    const kind = localNameOf.call(element);
-    if (!hasOwn.call(valueSetters, kind)) return null;
-    try {
-        if (kind === 'input' && !arrayIncludes.call(textInputTypes, inputTypeOf.call(element))) return null;
-    } catch (error) {
-        return null; // not really an input element
-    }
-    return valueSetters[kind];
-};
-
-const api = Object.freeze({
-    // One read of the document, as `request` asks: {part, rootOnly, links, kept, requiredText} and,
-    // for comparing the two ways of writing the markup, {piecesOnly}.
-    // Always {hasDocument, token, links, scriptMs}: the links as [text, href] (the text as UTF-16 code
-    // units, either null when it cannot be read), when `links`. Then by `part`:
-    // - "html": {kept: true} when `kept` ({token, generation}) names the read this document still keeps;
-    //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
-    //   {ranges, hiddenParts}: see readMarkup.
-    // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
-    // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long ago a
-    //   change last dropped a read; {holdsRequiredText} with `requiredText`.
-    read: (request) => {
-        const start = now();
+        return true;
+    };
+    const judge = (changes) => {
+        if (changes.length === 0) return;
+        if (kept !== null) {
+            judgeAll(changes);
+        } else if (lastRead !== null) {
+            for (const change of changes) heldChanges.push(change);
+            if (heldChanges.length > MAX_HELD_CHANGES) drop();
+        }
+    };
+    const takeChanges = () => {
+        if (observer !== null) judge(observer.takeRecords());
+    };
+    const observe = (record) => {
+        if (observer === null) {
+            observer = new MutationObserver(judge);
+            observer.observe(document, OBSERVED);
+        }
+        for (const template of record.templates) {
+            const content = templateContentOf.call(template);
+            observer.observe(content, OBSERVED);
+            contentOwners.set(content, template);
+        }
+    };
+    // The window's word on the last read: these [start, end) stretches of its text decided the cut, and
+    // the cut's markers are made of these characters.
+    const keepRead = (readGeneration, stretches, characters) => {
         takeChanges();
-        const root = documentElementOf.call(document);
-        const reply = { hasDocument: root !== null, token, links: request.links ? readLinks() : [] };
-        if (request.part === 'html' && root !== null) {
-            const wanted = request.kept;
-            if (wanted && wanted.token === token && kept !== null && kept.generation === wanted.generation)
-                reply.kept = true;
-            else
-                Object.assign(reply, readMarkup(root, !request.rootOnly, request.piecesOnly === true));
-        } else if (request.part === 'text' && root !== null) {
-            Object.assign(reply, readTexts());
-        } else if (!request.part) {
-            reply.keptGeneration = kept === null ? 0 : kept.generation;
-            reply.quietMs = now() - lastDropAt;
-            if (request.requiredText) reply.holdsRequiredText = holdsText(request.requiredText);
+        if (lastRead === null || lastRead.generation !== readGeneration || lastRead.hidden) return false;
+        const touches = (start, end) => {
+            for (let i = 0; i + 1 < stretches.length; i += 2)
+                if (start <= stretches[i + 1] && stretches[i] <= end) return true;
+            return false;
+        };
+        const r = lastRead.record;
+        const leaves = new Set(), startTags = new Set(), inners = new Set();
+        for (let i = 0; i < r.leaves.length; ++i)
+            if (touches(r.leafStarts[i], r.leafEnds[i])) leaves.add(r.leaves[i]);
+        for (let i = 0; i < r.elements.length; ++i) {
+            if (touches(r.tagStarts[i], r.innerStarts[i])) startTags.add(r.elements[i]);
+            if (touches(r.innerStarts[i], r.innerEnds[i])) inners.add(r.elements[i]);
         }
-        reply.scriptMs = now() - start;
+        const escaped = Array.from(characters, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')).join('');
+        kept = {
+            generation : readGeneration,
+            leaves,
+            startTags,
+            inners,
+            significant : new RegExp('[' + (escaped || '\\u0000') + ']')
+        };
+        lastRead = null;
+        const held = heldChanges;
+        heldChanges = [];
+        return judgeAll(held);
+    };
+
+    // The markup of the document: the root's inner markup with tagNames and, when `withRanges` (or when
+    // some element's part is not a piece of the root's), where each element's part lies, in document
+    // order: a [start, end) of the root's markup, or [-1 - k, 0] for the k-th of `hiddenParts`.
+    const readMarkup = (root, withRanges, piecesOnly) => {
+        takeChanges();
+        const native = innerHtmlOf.call(root);
+        let route = 'walk';
+        let record = newRecord();
+        let result = piecesOnly ? null : serializeInner(root, walkPieces, record);
+        let pieces = null;
+        if (result === null || result.engine !== native) {
+            route = 'pieces';
+            pieces = enginePieces();
+            record = newRecord();
+            result = serializeInner(root, pieces, record);
+        }
+        const checked = result.engine === native;
+        generation += 1;
+        kept = null; // a new read supersedes the one kept: changes from now on are held for this one
+        lastRead = {generation, record, hidden : result.hidden};
+        heldChanges = [];
+        observe(record);
+        const reply = {markup : units(result.text), route, checked, generation};
+        if (withRanges || result.hidden) {
+            const inAll = new Map();
+            for (let i = 0; i < record.elements.length; ++i) inAll.set(record.elements[i], i);
+            const all = documentElementsByTag.call(document, '*');
+            const n = collectionLength.call(all);
+            const ranges = new Int32Array(2 * n);
+            const hiddenParts = [];
+            for (let k = 0; k < n; ++k) {
+                const e = collectionItem.call(all, k);
+                const i = e === root ? -1 : inAll.get(e);
+                if (e === root) {
+                    ranges[2 * k + 1] = result.text.length;
+                } else if (i !== undefined) {
+                    ranges[2 * k] = record.innerStarts[i];
+                    ranges[2 * k + 1] = record.innerEnds[i];
+                } else { // inside a void element or a template's own children: a part of its own
+                    if (pieces === null) pieces = enginePieces();
+                    ranges[2 * k] = -1 - hiddenParts.length;
+                    hiddenParts.push(units(serializeInner(e, pieces, null).text));
+                }
+            }
+            reply.ranges = ranges.buffer;
+            reply.hiddenParts = hiddenParts;
+        }
         return reply;
-    },
-    // The window's word on the read of `generation` of the document `documentToken` names: keep it
-    // while no change can touch `stretches` ([start, end, start, end, ...] offsets into its markup) or
-    // put in any of `characters`. True when the read is kept.
-    keepRead: (documentToken, readGeneration, stretches, characters) =>
-        documentToken === token && keepRead(readGeneration, stretches, characters),
-    // Sets the value of the first element named `name` (a text-like input, a textarea or a select;
-    // anything else is no field) and dispatches input and change on it, as typing would, only in the
-    // document that `documentToken` names. With `keepUserEdit`, a field the user has typed into since
-    // the last write keeps what the user typed.
-    writeField: (documentToken, name, value, keepUserEdit) => {
-        if (documentToken !== token) return 'page-left';
-        const field = nodeListItem.call(documentElementsByName.call(document, name), 0);
-        const setValue = field ? valueSetterFor(field) : null;
-        if (!setValue) return 'no-field';
-        if (keepUserEdit && typedInto.has(field)) return 'kept-edit';
-        try {
-            setValue.call(field, value);
-        } catch (error) {
-            return 'no-field';
+    };
+
+    const textOf = (e) => {
+        const text = innerTextOf.call(e);
+        return typeof text === 'string' ? text : null;
+    };
+    const readTexts = () => {
+        const all = documentElementsByTag.call(document, '*');
+        const parts = [];
+        for (let k = 0, n = collectionLength.call(all); k < n; ++k) {
+            let text = null;
+            try {
+                text = textOf(collectionItem.call(all, k));
+            } catch (error) {}
+            parts.push(text === null ? null : units(text));
         }
-        typedInto.delete(field);
-        dispatchEventOn.call(field, new Event('input', { bubbles: true }));
-        dispatchEventOn.call(field, new Event('change', { bubbles: true }));
-        return 'written';
-    },
-    // The link target of the element that has the focus in this document, or null.
-    focusedLinkTarget: () => {
-        const e = activeElementOf.call(document);
-        const href = e ? hrefOf(e) : null;
-        return typeof href === 'string' && href !== '' ? href : null;
-    },
-});
-Object.defineProperty(window, API, { value: api });
+        return {parts};
+    };
+    // Whether the root's markup holds `text`, read from the engine's own serialization (which differs
+    // from the document text only in the case of element names).
+    const holdsText = (text) => {
+        const root = documentElementOf.call(document);
+        return root !== null && innerHtmlOf.call(root).indexOf(text) >= 0;
+    };
+    const hrefOf = (e) => {
+        if (e instanceof HTMLAnchorElement) return anchorHrefOf.call(e);
+        if (e instanceof HTMLAreaElement) return areaHrefOf.call(e);
+        if (e instanceof SVGAElement) return animatedBaseOf.call(svgHrefOf.call(e));
+        return null;
+    };
+    const readLinks = () => {
+        const links = linksOf.call(document);
+        const result = [];
+        for (let k = 0, n = collectionLength.call(links); k < n; ++k) {
+            const a = collectionItem.call(links, k);
+            let text = null, href = null;
+            try {
+                text = textOf(a);
+            } catch (error) {}
+            try {
+                href = hrefOf(a);
+            } catch (error) {}
+            result.push([ text === null ? null : units(text), typeof href === 'string' ? href : null ]);
+        }
+        return result;
+    };
+
+    // The answer goes only into an element that holds a value the user could type or pick, through that
+    // element's own setter: a page cannot redefine `value`, and a <meta> or <a name> of the field's name
+    // is reported as no field rather than as written.
+    const setterOf = (proto, name) => Object.getOwnPropertyDescriptor(proto, name).set;
+    const inputTypeOf = getterOf(HTMLInputElement.prototype, 'type');
+    const valueSetters = {
+        input : setterOf(HTMLInputElement.prototype, 'value'),
+        textarea : setterOf(HTMLTextAreaElement.prototype, 'value'),
+        select : setterOf(HTMLSelectElement.prototype, 'value'),
+    };
+    const textInputTypes = [ 'text', 'search', 'url', 'tel', 'email', 'password' ];
+    const arrayIncludes = Array.prototype.includes;
+    const hasOwn = Object.prototype.hasOwnProperty;
+    const valueSetterFor = (element) => {
+        if (namespaceOf.call(element) !== XHTML) return null;
+        const kind = localNameOf.call(element);
+        if (!hasOwn.call(valueSetters, kind)) return null;
+        try {
+            if (kind === 'input' && !arrayIncludes.call(textInputTypes, inputTypeOf.call(element))) return null;
+        } catch (error) {
+            return null; // not really an input element
+        }
+        return valueSetters[kind];
+    };
+
+    const api = Object.freeze({
+        // One read of the document, as `request` asks: {part, rootOnly, links, kept, requiredText} and,
+        // for comparing the two ways of writing the markup, {piecesOnly}.
+        // Always {hasDocument, token, links, scriptMs}: the links as [text, href] (the text as UTF-16 code
+        // units, either null when it cannot be read), when `links`. Then by `part`:
+        // - "html": {kept: true} when `kept` ({token, generation}) names the read this document still keeps;
+        //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
+        //   {ranges, hiddenParts}: see readMarkup.
+        // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
+        // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long ago a
+        //   change last dropped a read; {holdsRequiredText} with `requiredText`.
+        read : (request) => {
+            const start = now();
+            takeChanges();
+            const root = documentElementOf.call(document);
+            const reply = {hasDocument : root !== null, token, links : request.links ? readLinks() : []};
+            if (request.part === 'html' && root !== null) {
+                const wanted = request.kept;
+                if (wanted && wanted.token === token && kept !== null && kept.generation === wanted.generation)
+                    reply.kept = true;
+                else
+                    Object.assign(reply, readMarkup(root, !request.rootOnly, request.piecesOnly === true));
+            } else if (request.part === 'text' && root !== null) {
+                Object.assign(reply, readTexts());
+            } else if (!request.part) {
+                reply.keptGeneration = kept === null ? 0 : kept.generation;
+                reply.quietMs = now() - lastDropAt;
+                if (request.requiredText) reply.holdsRequiredText = holdsText(request.requiredText);
+            }
+            reply.scriptMs = now() - start;
+            return reply;
+        },
+        // The window's word on the read of `generation` of the document `documentToken` names: keep it
+        // while no change can touch `stretches` ([start, end, start, end, ...] offsets into its markup) or
+        // put in any of `characters`. True when the read is kept.
+        keepRead : (documentToken, readGeneration, stretches, characters) =>
+            documentToken === token && keepRead(readGeneration, stretches, characters),
+        // Sets the value of the first element named `name` (a text-like input, a textarea or a select;
+        // anything else is no field) and dispatches input and change on it, as typing would, only in the
+        // document that `documentToken` names. With `keepUserEdit`, a field the user has typed into since
+        // the last write keeps what the user typed.
+        writeField : (documentToken, name, value, keepUserEdit) => {
+            if (documentToken !== token) return 'page-left';
+            const field = nodeListItem.call(documentElementsByName.call(document, name), 0);
+            const setValue = field ? valueSetterFor(field) : null;
+            if (!setValue) return 'no-field';
+            if (keepUserEdit && typedInto.has(field)) return 'kept-edit';
+            try {
+                setValue.call(field, value);
+            } catch (error) { return 'no-field'; }
+            typedInto.delete(field);
+            dispatchEventOn.call(field, new Event('input', {bubbles : true}));
+            dispatchEventOn.call(field, new Event('change', {bubbles : true}));
+            return 'written';
+        },
+        // The link target of the element that has the focus in this document, or null.
+        focusedLinkTarget : () => {
+            const e = activeElementOf.call(document);
+            const href = e ? hrefOf(e) : null;
+            return typeof href === 'string' && href !== '' ? href : null;
+        },
+    });
+    Object.defineProperty(window, API, {value : api});
 })();

@@ -12,55 +12,55 @@
 // name="documentElement"> shadows document.documentElement), so the document is read through this
 // world's own prototype getters.
 ((commitMark) => {
-'use strict';
-const API = Symbol.for('quillory.rendered');
-if (Object.getOwnPropertyDescriptor(window, API))
-    return;
-console.debug(commitMark);
+    'use strict';
+    const API = Symbol.for('quillory.rendered');
+    if (Object.getOwnPropertyDescriptor(window, API)) return;
+    console.debug(commitMark);
 
-const getterOf = (proto, name) => {
-    for (let p = proto; p !== null; p = Object.getPrototypeOf(p)) {
-        const property = Object.getOwnPropertyDescriptor(p, name);
-        if (property)
-            return property.get;
-    }
-    return undefined;
-};
-const documentElementOf = getterOf(Document.prototype, 'documentElement');
-const doctypeOf = getterOf(Document.prototype, 'doctype');
-const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
-const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
-const readyStateOf = getterOf(Document.prototype, 'readyState');
-const now = Performance.prototype.now.bind(performance);
+    const getterOf = (proto, name) => {
+        for (let p = proto; p !== null; p = Object.getPrototypeOf(p)) {
+            const property = Object.getOwnPropertyDescriptor(p, name);
+            if (property) return property.get;
+        }
+        return undefined;
+    };
+    const documentElementOf = getterOf(Document.prototype, 'documentElement');
+    const doctypeOf = getterOf(Document.prototype, 'doctype');
+    const doctypeNameOf = getterOf(DocumentType.prototype, 'name');
+    const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
+    const readyStateOf = getterOf(Document.prototype, 'readyState');
+    const now = Performance.prototype.now.bind(performance);
 
-// A change is a node added or removed, or a text changed: that is how a list built from data arrives.
-// Attribute changes are left out, as animations and hover states change style and class attributes all
-// the time and would keep a finished page from ever counting as quiet.
-//
-// The parser's own changes are of no account: the wait counts from the load, which comes after them, and
-// watching a long document being parsed would slow its load by a third. So the watch begins once the
-// parser is done.
-let lastChange = now();
-const observer = new MutationObserver(() => { lastChange = now(); });
-const watch = () => {
-    lastChange = now();
-    MutationObserver.prototype.observe.call(observer, document,
-                                            {childList: true, characterData: true, subtree: true});
-};
-if (readyStateOf.call(document) === 'loading')
-    EventTarget.prototype.addEventListener.call(document, 'DOMContentLoaded', watch, {once: true});
-else
-    watch();
+    // A change is a node added or removed, or a text changed: that is how a list built from data arrives.
+    // Attribute changes are left out, as animations and hover states change style and class attributes all
+    // the time and would keep a finished page from ever counting as quiet.
+    //
+    // The parser's own changes are of no account: the wait counts from the load, which comes after them, and
+    // watching a long document being parsed would slow its load by a third. So the watch begins once the
+    // parser is done.
+    let lastChange = now();
+    const observer = new MutationObserver(() => { lastChange = now(); });
+    const watch = () => {
+        lastChange = now();
+        MutationObserver.prototype.observe.call(observer, document,
+                                                {childList : true, characterData : true, subtree : true});
+    };
+    if (readyStateOf.call(document) === 'loading')
+        EventTarget.prototype.addEventListener.call(document, 'DOMContentLoaded', watch, {once : true});
+    else
+        watch();
 
-Object.defineProperty(window, API, {value: Object.freeze({
-    quietMs: () => now() - lastChange,
-    // The doctype as the engine's serializer writes one ("<!DOCTYPE html>"), then the root's own outer
-    // markup: the whole document, as a served page would begin, with names as the engine writes them.
-    markup: () => {
-        const root = documentElementOf.call(document);
-        const doctype = doctypeOf.call(document);
-        return (doctype ? '<!DOCTYPE ' + doctypeNameOf.call(doctype) + '>' : '') +
-               (root ? outerHtmlOf.call(root) : '');
-    },
-})});
+    Object.defineProperty(window, API, {
+        value : Object.freeze({
+            quietMs : () => now() - lastChange,
+            // The doctype as the engine's serializer writes one ("<!DOCTYPE html>"), then the root's own outer
+            // markup: the whole document, as a served page would begin, with names as the engine writes them.
+            markup : () => {
+                const root = documentElementOf.call(document);
+                const doctype = doctypeOf.call(document);
+                return (doctype ? '<!DOCTYPE ' + doctypeNameOf.call(doctype) + '>' : '') +
+                       (root ? outerHtmlOf.call(root) : '');
+            },
+        })
+    });
 })
