@@ -3,6 +3,7 @@
 #include "pagescripts.h"
 #include "pagetext/timemark.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineNewWindowRequest>
@@ -146,6 +147,15 @@ QString siteOf(const QUrl &url)
         .toString();
 }
 
+// The engine asks whether to leave a page that has a beforeunload handler through the confirm call,
+// with this question of its own (in the desktop's language once Qt's translations are loaded).
+bool isLeaveQuestion(const QString &message)
+{
+    return message == QCoreApplication::translate("QWebEnginePage",
+                                                  "Are you sure you want to leave this page? "
+                                                  "Changes that you made may not be saved.");
+}
+
 } // namespace
 
 void allowEngineAsRoot()
@@ -198,6 +208,11 @@ void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
 
 bool BrowserPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
+    // Where no dialog may be shown, "stay" would hold the pane on the page for good: Back, a click and
+    // the page's own navigations would all be cancelled without a word. The user leaves. (A page that
+    // asks the engine's own question through confirm() gets a yes it could have given itself.)
+    if (isLeaveQuestion(msg) && !canShowDialog())
+        return true;
     return runDialog(PageDialog::Kind::Confirm, securityOrigin, msg, QString(), nullptr);
 }
 
@@ -212,7 +227,7 @@ bool BrowserPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &ms
 bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                             const QString &defaultText, QString *text)
 {
-    if (m_closing || m_dialogsStopped || m_dialog)
+    if (!canShowDialog())
         return false;
     QWebEngineView *view = QWebEngineView::forPage(this);
     ++m_dialogsShown;
@@ -233,6 +248,11 @@ bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QSt
         delete m_dialog;
     }
     return accepted && !m_closing;
+}
+
+bool BrowserPage::canShowDialog() const
+{
+    return !m_closing && !m_dialogsStopped && !m_dialog;
 }
 
 void BrowserPage::closeDialogs()

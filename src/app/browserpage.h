@@ -74,6 +74,7 @@ protected:
                                   const QString &sourceID) override;
 
 private:
+    bool canShowDialog() const;
     bool runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                    const QString &defaultText, QString *text);
     void runPageCall(const QString &call, QObject *context, std::function<void(const QVariant &)> done);

@@ -3,10 +3,12 @@
 #include "hostiletest.h"
 #include "trialsitefixture.h"
 
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QTextEdit>
 #include <QTimer>
+#include <QWebEngineView>
 
 #include <optional>
 
@@ -16,8 +18,8 @@ using namespace Quillory::Testing;
 using namespace Quillory::Testing::Hostile;
 using namespace Quillory::Testing::TrialSiteFixture;
 
-// Pages that would hold the window or the user on them: dialogs with huge texts. Whatever a page does,
-// the window keeps working and the user can leave.
+// Pages that would hold the window or the user on them: dialogs with huge texts, a question whether to
+// leave once dialogs are stopped. Whatever a page does, the window keeps working and the user can leave.
 class HoldingPagesTest final : public QObject
 {
     Q_OBJECT
@@ -28,8 +30,12 @@ private Q_SLOTS:
 
     void hugeDialogTextStaysBounded_data();
     void hugeDialogTextStaysBounded();
+    void leaveQuestionAfterDialogsStopped_data();
+    void leaveQuestionAfterDialogsStopped();
 
 private:
+    void pressEnterOn(const QString &focusScript);
+
     std::unique_ptr<Form1> m_window;
 };
 
@@ -42,6 +48,17 @@ void HoldingPagesTest::init()
 void HoldingPagesTest::cleanup()
 {
     m_window.reset();
+}
+
+// The Enter key on an element of the page: a user's action, as far as the page can tell.
+void HoldingPagesTest::pressEnterOn(const QString &focusScript)
+{
+    QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
+    QVERIFY(pageWidget);
+    pageWidget->setFocus();
+    QUILLORY_TRY_VERIFY(pageWidget->hasFocus());
+    evaluateInPage(*m_window->page(), focusScript);
+    QTest::keyClick(pageWidget, Qt::Key_Return);
 }
 
 void HoldingPagesTest::hugeDialogTextStaysBounded_data()
@@ -115,6 +132,74 @@ void HoldingPagesTest::hugeDialogTextStaysBounded()
         // As much as the prompt holds: the first character typed fills it.
         QCOMPARE(shown->typedInto, shown->prompt + typed.front());
     }
+}
+
+void HoldingPagesTest::leaveQuestionAfterDialogsStopped_data()
+{
+    QTest::addColumn<bool>("stopDialogs");
+    QTest::addColumn<QString>("how");    // "back" (the window's button), "link" or "script" (the page's own)
+    QTest::addColumn<QString>("target"); // where the pane is to go; empty: it stays on the page
+
+    const QString first = u"http://try.taobao.com/first.htm"_s;
+    const QString next = u"http://try.taobao.com/next.htm"_s;
+    QTest::newRow("dialogs stopped: Back leaves") << true << u"back"_s << first;
+    QTest::newRow("dialogs stopped: a link leaves") << true << u"link"_s << next;
+    QTest::newRow("dialogs stopped: the page's own navigation leaves") << true << u"script"_s << next;
+    QTest::newRow("dialogs shown: the user is asked and stays") << false << u"back"_s << QString();
+}
+
+// A page that asks before it is left (beforeunload) and whose dialogs the user stopped: every way out
+// leaves, rather than being answered "stay" without a word. While dialogs are shown, the user decides.
+void HoldingPagesTest::leaveQuestionAfterDialogsStopped()
+{
+    QFETCH(bool, stopDialogs);
+    QFETCH(QString, how);
+    QFETCH(QString, target);
+
+    const QString first = u"http://try.taobao.com/first.htm"_s;
+    const QString asking = u"http://try.taobao.com/asking.htm"_s;
+    HttpReply firstPage = HttpReply::html("<p>first</p>", "utf-8");
+    firstPage.withHeader("Cache-Control", "no-store"); // going back asks the server again
+    servePage(first, firstPage);
+    servePage(u"http://try.taobao.com/next.htm"_s, u"<p>next</p>"_s);
+    servePage(asking, u"<html><body><script>addEventListener('beforeunload', e => { e.preventDefault();"
+                      u" e.returnValue = ''; });</script>"
+                      u"<button id=\"dialogs\" onclick=\"alert(1); alert(2)\">dialogs</button>"
+                      u"<a id=\"link\" href=\"next.htm\">next</a>"
+                      u"<button id=\"script\" onclick=\"setTimeout(() => location.href = 'next.htm', 0)\">go"
+                      u"</button></body></html>"_s);
+    QStringList messages;
+    connect(m_window->page(), &BrowserPage::dialogShown, this, [&](PageDialog *dialog) {
+        messages.append(dialog->findChild<QTextEdit *>()->toPlainText());
+        if (auto *stop = dialog->findChild<QCheckBox *>())
+            stop->setChecked(stopDialogs);
+        // The page's two alerts are answered; the question whether to leave is answered "stay".
+        QTimer::singleShot(0, dialog, messages.size() <= 2 ? &QDialog::accept : &QDialog::reject);
+    });
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(first)));
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(asking)));
+    pressEnterOn(u"document.getElementById('dialogs').focus()"_s); // the user's action: the page may ask
+    QUILLORY_TRY_COMPARE(messages.size(), 2);
+    proxy().clearRequests();
+
+    m_window->activateWindow(); // from the page's last dialog
+    QUILLORY_TRY_VERIFY(m_window->isActiveWindow());
+    if (how == u"back"_s)
+        m_window->Command2->click();
+    else
+        pressEnterOn(u"document.getElementById('%1').focus()"_s.arg(how));
+
+    if (target.isEmpty()) {
+        QUILLORY_TRY_COMPARE(messages.size(), 3); // the engine's question, in a dialog of ours
+        runEventLoop(300);
+        QCOMPARE(m_window->page()->url(), QUrl(asking));
+        return;
+    }
+    QUILLORY_TRY_COMPARE(m_window->page()->url(), QUrl(target));
+    QCOMPARE(messages.size(), 2);
+    const QList<HttpRequest> requests = proxy().requests();
+    QVERIFY(std::any_of(requests.cbegin(), requests.cend(),
+                        [&](const HttpRequest &request) { return request.url == QUrl(target); }));
 }
 
 QUILLORY_BROWSER_TEST_MAIN(HoldingPagesTest, TrialSiteFixture::startProxy)
