@@ -28,6 +28,7 @@ class DownloadWorker;
 class ProductPages;
 class SharedCookieJar;
 class StatusBubble;
+class StuckPageBar;
 struct PassReport;
 
 // What a window is built with. The defaults are the program's; tests shorten the waits.
@@ -39,6 +40,8 @@ struct WindowOptions
     std::chrono::milliseconds keepProductPage{std::chrono::seconds(60)};
     // Where the pane keeps its profile (cookies, cache); empty: the user's data folder.
     QString profilePath;
+    // How long a call into the page waits for its answer before the page counts as not responding.
+    std::chrono::milliseconds pageAnswerTimeout{std::chrono::seconds(5)};
 };
 
 // The browser pane's place for a window of the given outer size, frame and title bar included, all in
@@ -80,6 +83,8 @@ public:
     QWebEngineView *WebBrowser1 = nullptr;
     // What the last pass did, over the pane's lower left corner.
     StatusBubble *status() const { return m_status; }
+    // The offer to stop a page that does not respond, over the pane's top.
+    StuckPageBar *stuckPageBar() const { return m_stuckPageBar; }
     IntervalTimer *Timer1 = nullptr;
     const PageDownloader Inet1;
 
@@ -117,6 +122,7 @@ private:
     QTimer m_busyAfter;
     QTimer m_waitingAfter; // a product page that is there at once is not worth a word
     StatusBubble *m_status = nullptr;
+    StuckPageBar *m_stuckPageBar = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<DownloadWorker> m_downloads;
