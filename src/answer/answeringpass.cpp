@@ -70,6 +70,13 @@ void AnsweringPass::run(PassTrigger trigger)
 
 void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &documentText)
 {
+    // A page that does not answer has no question to give: the answer box keeps what it shows.
+    if (page.notResponding) {
+        m_report.pageNotResponding = true;
+        report(m_report);
+        finish();
+        return;
+    }
     m_trace.mark(PassPhase::PageRead);
     m_report.answerLink = answerPageLink(page.links);
     m_report.pageRead = pageReadOf(page);

@@ -192,6 +192,9 @@ QString describePass(const PassReport &report)
     QString line = u"pass on "_s + quoted(report.pageUrl);
     if (!report.trialItemPage)
         return line + u": not a trial item page, nothing done"_s;
+    if (report.pageNotResponding)
+        return line +
+               u": the page did not answer the read within the limit (its scripts hold it), nothing done"_s;
     if (report.pageRead)
         line += u" ("_s + describePageRead(*report.pageRead) + u')';
     if (!report.question) {

@@ -46,6 +46,7 @@ struct PassReport
 
     QString pageUrl;
     bool trialItemPage = false;
+    bool pageNotResponding = false; // the page did not answer the read in time: nothing was done
     std::optional<PageRead> pageRead;
     bool question = false; // false on a trial item page: the fixed report answer, no lookup
     QString attribute;     // as cut from the question

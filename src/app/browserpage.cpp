@@ -3,6 +3,7 @@
 #include "pagescripts.h"
 #include "platform.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWebEngineNewWindowRequest>
@@ -144,6 +145,15 @@ QString siteOf(const QUrl &url)
         .toString();
 }
 
+// The engine asks whether to leave a page that has a beforeunload handler through the confirm call,
+// with this question of its own (in the desktop's language once Qt's translations are loaded).
+bool isLeaveQuestion(const QString &message)
+{
+    return message == QCoreApplication::translate("QWebEnginePage",
+                                                  "Are you sure you want to leave this page? "
+                                                  "Changes that you made may not be saved.");
+}
+
 } // namespace
 
 void allowEngineAsRoot()
@@ -166,7 +176,12 @@ BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEngi
         if (request.isUserInitiated())
             Q_EMIT newWindowRefused();
     });
+    connect(this, &QWebEnginePage::renderProcessTerminated, this, &BrowserPage::rendererGone);
+    connect(this, &QWebEnginePage::renderProcessPidChanged, this, [this] { ++m_document; });
     connect(this, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
+        // Another document is shown: the one that held the pane is behind.
+        ++m_document;
+        answeredAgain();
         if (siteOf(url) != m_dialogSite) { // another site: its dialogs start afresh
             m_dialogSite = siteOf(url);
             m_dialogsShown = 0;
@@ -196,6 +211,11 @@ void BrowserPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const 
 
 bool BrowserPage::javaScriptConfirm(const QUrl &securityOrigin, const QString &msg)
 {
+    // Where no dialog may be shown, "stay" would hold the pane on the page for good: Back, a click and
+    // the page's own navigations would all be cancelled without a word. The user leaves. (A page that
+    // asks the engine's own question through confirm() gets a yes it could have given itself.)
+    if (isLeaveQuestion(msg) && !canShowDialog())
+        return true;
     return runDialog(PageDialog::Kind::Confirm, securityOrigin, msg, QString(), nullptr);
 }
 
@@ -210,7 +230,7 @@ bool BrowserPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &ms
 bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                             const QString &defaultText, QString *text)
 {
-    if (m_closing || m_dialogsStopped || m_dialog)
+    if (!canShowDialog())
         return false;
     QWebEngineView *view = QWebEngineView::forPage(this);
     ++m_dialogsShown;
@@ -231,6 +251,11 @@ bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QSt
         delete m_dialog;
     }
     return accepted && !m_closing;
+}
+
+bool BrowserPage::canShowDialog() const
+{
+    return !m_closing && !m_dialogsStopped && !m_dialog;
 }
 
 void BrowserPage::closeDialogs()
@@ -259,8 +284,10 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
         return;
     }
     runPageCall(PageScripts::readPage(request, m_piecesOnly), context,
-                [scope = request.scope, done = std::move(done)](const QVariant &result) {
-                    done(snapshotFrom(result, scope));
+                [scope = request.scope, done = std::move(done)](const ScriptAnswer &answer) {
+                    PageSnapshot snapshot = snapshotFrom(answer.result, scope);
+                    snapshot.notResponding = !answer.answered;
+                    done(snapshot);
                 });
 }
 
@@ -269,8 +296,8 @@ void BrowserPage::writeField(const QString &documentToken, const QString &fieldN
 {
     runPageCall(
         PageScripts::writeField(documentToken, fieldName, value, rule == FieldWriteRule::KeepUserEdit),
-        context, [done = std::move(done)](const QVariant &result) {
-            const QString outcome = result.toString();
+        context, [done = std::move(done)](const ScriptAnswer &answer) {
+            const QString outcome = answer.result.toString();
             if (outcome == u"written"_s)
                 done(FieldWrite::Written);
             else if (outcome == u"no-field"_s)
@@ -287,46 +314,135 @@ void BrowserPage::writeField(const QString &documentToken, const QString &fieldN
 void BrowserPage::keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done)
 {
     runPageCall(PageScripts::keepRead(keep), context,
-                [done = std::move(done)](const QVariant &result) { done(result.toBool()); });
+                [done = std::move(done)](const ScriptAnswer &answer) { done(answer.result.toBool()); });
 }
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)
 {
-    runPageCall(PageScripts::focusedLinkTarget(), context, [done = std::move(done)](const QVariant &result) {
-        done(optionalText(result).value_or(QString()));
-    });
+    runPageCall(PageScripts::focusedLinkTarget(), context,
+                [done = std::move(done)](const ScriptAnswer &answer) {
+                    done(optionalText(answer.result).value_or(QString()));
+                });
 }
 
 // A document the engine made without the page script gets it first, then the call again.
-void BrowserPage::runPageCall(const QString &call, QObject *context,
-                              std::function<void(const QVariant &)> done)
+void BrowserPage::runPageCall(const QString &call, QObject *context, ScriptDone done)
 {
     runScript(call, context,
-              [this, call, context = QPointer<QObject>(context), done](const QVariant &result) {
-                  if (result.typeId() == QMetaType::QString &&
-                      result.toString() == QLatin1StringView(PageScripts::notInstalled))
+              [this, call, context = QPointer<QObject>(context), done](const ScriptAnswer &answer) {
+                  if (answer.answered && answer.result.typeId() == QMetaType::QString &&
+                      answer.result.toString() == QLatin1StringView(PageScripts::notInstalled))
                       runScript(PageScripts::setup() + u";\n"_s + call, context, done);
                   else
-                      done(result);
+                      done(answer);
               });
 }
 
-void BrowserPage::runScript(const QString &source, QObject *context,
-                            std::function<void(const QVariant &)> done)
+void BrowserPage::runScript(const QString &source, QObject *context, ScriptDone done)
 {
-    // Exactly one answer per call: the script's result, or an invalid value if the engine never
-    // answers; never after the caller's context (or this page) is gone.
-    auto answered = std::make_shared<bool>(false);
-    auto answer = [answered, guard = QPointer<QObject>(context), page = QPointer<BrowserPage>(this),
-                   done = std::move(done)](const QVariant &result) {
-        if (*answered)
+    // Exactly one answer per call: the script's result, or none once the time-out has passed; never
+    // after the caller's context (or this page) is gone.
+    auto settled = std::make_shared<bool>(false);
+    auto settle = [settled, guard = QPointer<QObject>(context), page = QPointer<BrowserPage>(this),
+                   done = std::move(done)](const ScriptAnswer &answer) {
+        if (*settled)
             return;
-        *answered = true;
+        *settled = true;
         if (guard && page)
-            done(result);
+            done(answer);
     };
-    QTimer::singleShot(scriptAnswerTimeoutMs, context, [answer] { answer(QVariant()); });
-    runJavaScript(source, QWebEngineScript::ApplicationWorld, answer);
+    auto *deadline = new QTimer(context);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, this, [this, deadline, settle, document = m_document] {
+        if (m_dialog) {
+            deadline->start(); // the page waits for the user's answer, and so does the call
+            return;
+        }
+        deadline->deleteLater();
+        leftUnanswered(document);
+        settle(ScriptAnswer());
+    });
+    deadline->start(m_answerTimeout);
+    runJavaScript(source, QWebEngineScript::ApplicationWorld,
+                  [settle, deadline = QPointer<QTimer>(deadline),
+                   page = QPointer<BrowserPage>(this)](const QVariant &result) {
+                      if (deadline) {
+                          deadline->stop();
+                          deadline->deleteLater();
+                      }
+                      if (page)
+                          page->answeredAgain();
+                      settle(ScriptAnswer{result, true});
+                  });
+}
+
+void BrowserPage::leftUnanswered(quint64 document)
+{
+    if (document != m_document)
+        return; // the pane has left the document since: its silence says nothing of the page shown
+    m_responding = false;
+    Q_EMIT notResponding();
+}
+
+void BrowserPage::answeredAgain()
+{
+    if (m_responding)
+        return;
+    m_responding = true;
+    Q_EMIT respondingAgain();
+}
+
+bool BrowserPage::stopPage()
+{
+    const qint64 pid = renderProcessPid();
+    if (pid <= 0 || pid == QCoreApplication::applicationPid())
+        return false;
+    // A renderer held by a script takes no request to stop: only the end of its process frees the pane.
+    // The engine sees it end, says so (renderProcessTerminated), and starts a new one when needed.
+    if (!Platform::killProcess(pid))
+        return false;
+    m_stopAsked = true;
+    return true;
+}
+
+void BrowserPage::rendererGone()
+{
+    ++m_document;
+    answeredAgain(); // nothing is left to wait for
+    if (std::exchange(m_stopAsked, false))
+        Q_EMIT pageStopped();
+    if (std::exchange(m_backAfterStop, false))
+        triggerAction(Back);
+}
+
+void BrowserPage::goBack()
+{
+    if (m_dialog || renderProcessPid() <= 0) {
+        triggerAction(Back); // nothing in the page can hold the pane
+        return;
+    }
+    if (!m_responding) {
+        stopThenGoBack();
+        return;
+    }
+    if (m_backAsked)
+        return; // the page's answer to the last Back is on its way
+    m_backAsked = true;
+    runScript(u"0"_s, this, [this](const ScriptAnswer &) {
+        m_backAsked = false;
+        if (m_responding)
+            triggerAction(Back);
+        else
+            stopThenGoBack();
+    });
+}
+
+// Back waits for the renderer's end: a navigation asked for before it would wait on the stuck page.
+void BrowserPage::stopThenGoBack()
+{
+    m_backAfterStop = stopPage();
+    if (!m_backAfterStop)
+        triggerAction(Back);
 }
 
 } // namespace Quillory

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <QWebEnginePage>
 
+#include <chrono>
 #include <functional>
 
 class QWebEngineNewWindowRequest;
@@ -26,6 +27,11 @@ void allowEngineAsRoot();
 // only (http and https, and the engine's own about:, data: and blob: for what pages embed), never
 // hands a link to a desktop handler, opens a new window only when the user asked for it, and shows
 // the page's alert, confirm and prompt without blocking the window (pagedialog.h).
+//
+// A page whose scripts hold its renderer (a loop that never yields) answers no script call and commits
+// no navigation within its own site; only a navigation to another site leaves it. Every call into the
+// page is therefore bounded by the answer time-out, past which the page counts as not responding, and
+// the page can be stopped: its renderer is ended, and the next navigation starts a new one.
 class BrowserPage final : public QWebEnginePage, public BrowserPane
 {
     Q_OBJECT
@@ -33,9 +39,19 @@ class BrowserPage final : public QWebEnginePage, public BrowserPane
 public:
     explicit BrowserPage(QWebEngineProfile *profile, QObject *parent = nullptr);
 
-    // A script whose answer has not come back by then is taken as a failed read, so no caller waits
-    // forever on a page that went away under it.
-    static constexpr int scriptAnswerTimeoutMs = 30000;
+    // How long a call into the page waits for its answer. A page that shows one of its dialogs waits
+    // for the user, not stuck: the wait starts again while a dialog is up.
+    void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
+    // False from a call the page left unanswered until the page answers again or its renderer is gone.
+    bool isResponding() const { return m_responding; }
+    // Ends the page's renderer, the one way to stop a script that never yields. The pane shows nothing
+    // of the page afterwards; Back and any navigation start a new renderer. False when the page has no
+    // renderer process of its own (the engine runs in this process, or has none for it now).
+    bool stopPage();
+    // Back as the user asks for it: the page is asked whether it responds first, and one that does not
+    // is stopped before the pane goes back, since it would never let the pane leave for a page of its
+    // own site. While a dialog of the page is up the pane goes back at once: leaving ends the dialog.
+    void goBack();
 
     // BrowserPane
     QString currentUrl() const override;
@@ -63,6 +79,13 @@ Q_SIGNALS:
     void newWindowRefused();
     // A dialog of the page was shown.
     void dialogShown(Quillory::PageDialog *dialog);
+    // A call into the page went unanswered for the answer time-out: the page does not respond. Sent for
+    // every such call, so that an offer the user put off can come again.
+    void notResponding();
+    // The page answered again after not responding, or the renderer that held it is gone.
+    void respondingAgain();
+    // stopPage ended the page's renderer.
+    void pageStopped();
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override;
@@ -74,12 +97,35 @@ protected:
                                   const QString &sourceID) override;
 
 private:
+    // What became of one call into the page: the script's result, or no answer within the time-out.
+    struct ScriptAnswer
+    {
+        QVariant result;
+        bool answered = false;
+    };
+    using ScriptDone = std::function<void(const ScriptAnswer &)>;
+
+    bool canShowDialog() const;
     bool runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                    const QString &defaultText, QString *text);
-    void runPageCall(const QString &call, QObject *context, std::function<void(const QVariant &)> done);
-    void runScript(const QString &source, QObject *context, std::function<void(const QVariant &)> done);
+    void runPageCall(const QString &call, QObject *context, ScriptDone done);
+    void runScript(const QString &source, QObject *context, ScriptDone done);
+    void leftUnanswered(quint64 document);
+    void answeredAgain();
+    void rendererGone();
+    void stopThenGoBack();
 
     bool m_piecesOnly = false;
+
+    // Whether the page responds: the answer time-out, the state, which document and renderer the pane
+    // shows (a call into one the pane has left may go unanswered without the page being stuck), and a
+    // Back that waits for the page's answer or for its renderer to end.
+    std::chrono::milliseconds m_answerTimeout{std::chrono::seconds(5)};
+    bool m_responding = true;
+    quint64 m_document = 0;
+    bool m_backAsked = false;
+    bool m_backAfterStop = false;
+    bool m_stopAsked = false;
 
     // Dialogs: the one that is up, how many the page's site has shown, whether the user stopped them.
     QPointer<PageDialog> m_dialog;

@@ -16,6 +16,7 @@
 #include "paneview.h"
 #include "renderedproductsource.h"
 #include "statusbubble.h"
+#include "stuckpagebar.h"
 #include "twips.h"
 
 #include <QAccessible>
@@ -184,6 +185,7 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
         m_renderedSource = std::make_unique<RenderedProductSource>(*m_renderer, *m_productSource);
         m_productPages->setRenderedSource(m_renderedSource.get());
     }
+    m_page->setAnswerTimeout(options.pageAnswerTimeout);
     m_pass = std::make_unique<AnsweringPass>(*m_page, *m_productPages);
     m_autoAnswer = std::make_unique<AutoAnswer>(*m_pass, options.autoAnswerIntervalMs);
     Timer1 = m_autoAnswer->timer();
@@ -228,6 +230,7 @@ void Form1::createControls()
     m_page = new BrowserPage(m_profile.get(), WebBrowser1);
     WebBrowser1->setPage(m_page);
     m_status = new StatusBubble(this);
+    m_stuckPageBar = new StuckPageBar(this);
     m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_cancelKey->setEnabled(false); // Esc is the page's own but while a pass waits
     nameControls();
@@ -342,6 +345,12 @@ void Form1::connectHandlers()
     // What the last pass did holds for the page it was done on.
     connect(m_page, &QWebEnginePage::loadStarted, m_status, &StatusBubble::clear);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
+    // A page whose scripts hold it: the offer to stop it, gone once it responds again.
+    connect(m_page, &BrowserPage::notResponding, m_stuckPageBar, &StuckPageBar::offer);
+    connect(m_page, &BrowserPage::respondingAgain, m_stuckPageBar, &QWidget::hide);
+    connect(m_stuckPageBar, &StuckPageBar::stopRequested, m_page, [this] { m_page->stopPage(); });
+    connect(m_page, &BrowserPage::pageStopped, m_status,
+            [this] { m_status->showText(u"已停止这个网页。可以按“后退”回到上一页，或者打开别的网页。"_s); });
     // The product page of a trial page is downloaded as soon as the page has loaded.
     connect(m_page, &QWebEnginePage::loadStarted, m_pass.get(), &AnsweringPass::pageLeft);
     connect(m_page, &QWebEnginePage::loadFinished, m_pass.get(), [this](bool ok) {
@@ -374,6 +383,7 @@ void Form1::Form_Resize()
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
     m_status->placeIn(WebBrowser1->geometry());
+    m_stuckPageBar->placeIn(WebBrowser1->geometry());
 }
 
 // Closing works while a page's dialog is up: the dialog goes with the window.
@@ -492,7 +502,7 @@ void Form1::Command1_Click()
 
 void Form1::Command2_Click()
 {
-    m_page->triggerAction(QWebEnginePage::Back);
+    m_page->goBack();
 }
 
 void Form1::Command3_Click()

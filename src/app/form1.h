@@ -33,6 +33,7 @@ class ProductSource;
 class RenderedPageLoader;
 class SharedCookieJar;
 class StatusBubble;
+class StuckPageBar;
 struct PassReport;
 
 // What a window is built with. The defaults are the program's; tests shorten the waits.
@@ -51,6 +52,8 @@ struct WindowOptions
     // A product page that lacks the attribute as served is looked up as the browser shows it.
     bool renderProductPages = true;
     RenderLimits renderLimits;
+    // How long a call into the page waits for its answer before the page counts as not responding.
+    std::chrono::milliseconds pageAnswerTimeout{std::chrono::seconds(5)};
 };
 
 // The folder of the pane's profile: the options' own, or the one in the user's data folder.
@@ -95,6 +98,8 @@ public:
     QWebEngineView *WebBrowser1 = nullptr;
     // What the last pass did, over the pane's lower left corner.
     StatusBubble *status() const { return m_status; }
+    // The offer to stop a page that does not respond, over the pane's top.
+    StuckPageBar *stuckPageBar() const { return m_stuckPageBar; }
     IntervalTimer *Timer1 = nullptr;
     const PageDownloader Inet1;
 
@@ -132,6 +137,7 @@ private:
     QTimer m_busyAfter;
     QTimer m_waitingAfter; // a product page that is there at once is not worth a word
     StatusBubble *m_status = nullptr;
+    StuckPageBar *m_stuckPageBar = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;
     std::unique_ptr<DownloadManager> m_downloads;

@@ -19,6 +19,9 @@ bool standardErrorWritable();
 // Whether a process of this id runs on this machine (one of another user counts as running).
 bool processRunning(qint64 pid);
 
+// Ends the process of this id at once, without letting it run anything first. True when it was sent.
+bool killProcess(qint64 pid);
+
 // What kind of disk holds a path, as far as locks go: on a local disk every lock is held through this
 // machine's own kernel; on a network disk, other machines hold them too, where this one cannot look.
 enum class DiskPlace

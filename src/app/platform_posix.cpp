@@ -37,6 +37,13 @@ bool processRunning(qint64 pid)
     return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
 }
 
+bool killProcess(qint64 pid)
+{
+    if (pid <= 0 || pid != qint64(pid_t(pid)))
+        return false;
+    return ::kill(pid_t(pid), SIGKILL) == 0;
+}
+
 namespace {
 
 struct NetworkFileSystem

@@ -77,6 +77,9 @@ struct DocumentMarkup
 // What one read of the shown document returned.
 struct PageSnapshot
 {
+    // The page did not answer the read in time: its own scripts hold it (a loop that never yields, say).
+    // Nothing was read.
+    bool notResponding = false;
     bool hasDocument = false;
     ElementScope scope = ElementScope::AllElements;
     // Each element's inner text as read (an empty optional: that element's part could not be read).

@@ -502,6 +502,13 @@ void TestAnswerRules::passStatus_data()
     cancelled.field.reset();
     cancelled.cancelled = true;
     QTest::newRow("cancelled") << cancelled << u"已取消答题，答案框保持原样。"_s;
+    PassReport stuck;
+    stuck.pageUrl = TrialSite::itemPagePrefix + u"?id=1"_s;
+    stuck.trialItemPage = true;
+    stuck.pageNotResponding = true;
+    QTest::newRow("page not responding")
+        << stuck
+        << u"网页没有响应，没有答题：网页上的脚本可能卡住了。可以等一会儿再答题，或者停止这个网页。"_s;
     // A page's texts stay on one line and short, so that a page cannot fill the window with its own.
     PassReport hostile = answeredFrom(AnswerSource::List);
     hostile.attribute = u"品\n牌\u202e"_s;
