@@ -117,6 +117,8 @@ void ProductPages::get(const QString &documentToken, const DownloadRequest &requ
 {
     const std::chrono::milliseconds asked = m_clock.now();
     std::shared_ptr<Entry> entry = entryFor(documentToken, request);
+    if (!entry && adoptForReload(documentToken, request))
+        entry = m_entries.back(); // a pass that comes before the reloaded page's own read
     if (!entry)
         entry = startEntry(documentToken, request, false);
     entry->attribute = attribute;

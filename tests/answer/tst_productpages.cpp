@@ -165,17 +165,23 @@ void ProductPagesRules::leavingCancelsTheEarlyDownload()
 void ProductPagesRules::reloadingPage_data()
 {
     QTest::addColumn<std::chrono::milliseconds>("after");
-    QTest::addColumn<bool>("answered"); // the first early download had come before the reload
-    QTest::addColumn<QString>("page");  // the page loaded the second time
-    QTest::addColumn<int>("fetches");   // after the second load and a pass on it
+    QTest::addColumn<bool>("passFirst"); // the pass asks before the reloaded page's own read
+    QTest::addColumn<bool>("answered");  // the first early download had come before the reload
+    QTest::addColumn<QString>("page");   // the page loaded the second time
+    QTest::addColumn<int>("fetches");    // after the second load and a pass on it
     QTest::addColumn<ProductPages::Origin>("origin");
 
     const QString trial = linkRequest().initiator.toString();
-    QTest::newRow("reload, copy kept") << 200ms << true << trial << 1 << ProductPages::Origin::Kept;
-    QTest::newRow("reload before the copy came") << 200ms << false << trial << 2 << ProductPages::Origin::New;
-    QTest::newRow("reload a minute later") << 60'000ms << true << trial << 2 << ProductPages::Origin::Early;
+    QTest::newRow("reload, copy kept") << 200ms << false << true << trial << 1 << ProductPages::Origin::Kept;
+    QTest::newRow("reload, the pass before the page's read")
+        << 200ms << true << true << trial << 1 << ProductPages::Origin::Kept;
+    QTest::newRow("reload before the copy came")
+        << 200ms << false << false << trial << 2 << ProductPages::Origin::New;
+    QTest::newRow("reload a minute later")
+        << 60'000ms << false << true << trial << 2 << ProductPages::Origin::Early;
     QTest::newRow("another trial page, same link")
-        << 200ms << true << u"http://try.taobao.com/item.htm?id=10"_s << 2 << ProductPages::Origin::New;
+        << 200ms << false << true << u"http://try.taobao.com/item.htm?id=10"_s << 2
+        << ProductPages::Origin::New;
 }
 
 // A page that reloads itself makes at most one early download a link a minute: the kept copy serves
@@ -183,6 +189,7 @@ void ProductPagesRules::reloadingPage_data()
 void ProductPagesRules::reloadingPage()
 {
     QFETCH(std::chrono::milliseconds, after);
+    QFETCH(bool, passFirst);
     QFETCH(bool, answered);
     QFETCH(QString, page);
     QFETCH(int, fetches);
@@ -194,9 +201,12 @@ void ProductPagesRules::reloadingPage()
     m_pages->leave();
     m_clock.advance(after);
     const DownloadRequest again = linkRequest(linkRequest().url.toString(), page);
-    m_pages->prepare(u"b"_s, again);
+    if (!passFirst)
+        m_pages->prepare(u"b"_s, again);
     std::optional<ProductPages::Page> got;
     m_pages->get(u"b"_s, again, u"品牌"_s, this, [&](const ProductPages::Page &page) { got = page; });
+    if (passFirst)
+        m_pages->prepare(u"b"_s, again);
     QCoreApplication::processEvents();
     if (!got) {
         m_source->answer(m_source->fetches().size() - 1, u"page"_s);
