@@ -5,6 +5,8 @@
 //
 //     quillory-render-bench [RUNS]     (QT_QPA_PLATFORM=offscreen for a machine without a display)
 
+#include "processmemory.h"
+
 #include "answer/attributelookup.h"
 #include "app/browserpage.h"
 #include "app/renderedpage.h"
@@ -25,33 +27,12 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Quillory::Bench::treeResidentKiB;
 using namespace Quillory;
 using namespace Quillory::Testing;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Resident memory of this process and all its descendants, in KiB.
-qint64 treeResidentKiB(qint64 pid)
-{
-    qint64 total = 0;
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                total += line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(tasks.filePath(task) + u"/children"_s);
-        if (!children.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty())
-                total += treeResidentKiB(child.trimmed().toLongLong());
-    }
-    return total;
-}
 
 double residentMiB()
 {

@@ -7,6 +7,8 @@
 //                 spends while the page sits there for SECONDS, once it has settled
 // The home page comes through the proxy the benchmark sets in the environment.
 
+#include "processmemory.h"
+
 #include "answer/trialsite.h"
 #include "app/browserpage.h"
 #include "app/form1.h"
@@ -25,30 +27,9 @@
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using Quillory::Bench::treeResidentKiB;
 
 namespace {
-
-// Resident memory of this process and all its descendants (the engine's helper processes), in KiB.
-qint64 treeResidentKiB(qint64 pid)
-{
-    qint64 total = 0;
-    QFile status(u"/proc/%1/status"_s.arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                total += line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    const QDir tasks(u"/proc/%1/task"_s.arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile children(tasks.filePath(task) + u"/children"_s);
-        if (!children.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &child : children.readAll().split(' '))
-            if (!child.trimmed().isEmpty())
-                total += treeResidentKiB(child.trimmed().toLongLong());
-    }
-    return total;
-}
 
 // CPU time (user and system) of this process and all its descendants, in seconds.
 double treeCpuSeconds(qint64 pid)
