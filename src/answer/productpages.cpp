@@ -78,16 +78,22 @@ std::shared_ptr<ProductPages::Entry> ProductPages::entryFor(const QString &docum
 // A page that reloads itself is a new document of the same page, which would download the same link
 // again on every load. The copy kept for the page left serves the new document when it is of the same
 // link, asked for from the same page, fresh and of the same session.
+// The copy may also still stand for an earlier reload: the read of a document that the page replaced
+// again can come after the pane has left it.
 bool ProductPages::adoptForReload(const QString &documentToken, const DownloadRequest &request)
 {
-    const std::shared_ptr<Entry> left = std::exchange(m_left, nullptr);
-    if (!left || !left->sameLink(request) || left->request.initiator != request.initiator ||
-        !isFresh(*left, request))
+    const bool current =
+        !m_left && !m_entries.empty() && m_entries.back()->page && !m_entries.back()->detached;
+    const std::shared_ptr<Entry> copy = current ? m_entries.back() : std::exchange(m_left, nullptr);
+    if (!copy || !copy->sameLink(request) || copy->request.initiator != request.initiator ||
+        !isFresh(*copy, request))
         return false;
-    leave();
-    left->documentToken = documentToken;
-    left->usedByPass = true; // a copy from before: the pass reports it as kept
-    m_entries.push_back(left);
+    if (!current) {
+        leave();
+        m_entries.push_back(copy);
+    }
+    copy->documentToken = documentToken;
+    copy->usedByPass = true; // a copy from before: the pass reports it as kept
     return true;
 }
 

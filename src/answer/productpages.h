@@ -18,11 +18,10 @@ namespace Quillory {
 // The product page of the trial item page that the pane shows. It is fetched from the source at most
 // once at a time for a page and its answer link: early, when the page has loaded and before any pass
 // asks, and kept for the passes that follow for a while (60 s), so that auto-answer on one page does
-// not download it again every few seconds. A page is known by its document token (a new document, even
-// of the same URL, starts afresh for a pass); a failed download is never kept, nor one made with other
-// cookies for the link than the session holds now.
-// Early downloads, which nobody asked for, are also bounded in rate: a page that reloads itself gets at
-// most one a link in `keepFor`, and the kept copy serves its new document.
+// not download it again every few seconds. The copy serves the document it was fetched for and the
+// documents that replace it from the same page (a reload); a failed download is never kept, nor one
+// made with other cookies for the link than the session holds now. Early downloads, which nobody asked
+// for, are also bounded in rate: at most one a link in `keepFor`.
 class ProductPages final : public QObject
 {
     Q_OBJECT

@@ -39,6 +39,7 @@ private Q_SLOTS:
     void leavingCancelsTheEarlyDownload();
     void reloadingPage_data();
     void reloadingPage();
+    void lateReadOfAnEarlierReload();
     void renderedWhenTheServedPageLacks_data();
     void renderedWhenTheServedPageLacks();
 
@@ -107,12 +108,13 @@ void ProductPagesRules::keptCopy_data()
     QTest::newRow("fresh") << 59'999ms << false << u"a"_s << link << true;
     QTest::newRow("old") << 60'000ms << false << u"a"_s << link << false;
     QTest::newRow("login since") << 1ms << true << u"a"_s << link << false;
-    QTest::newRow("another document") << 1ms << false << u"b"_s << link << false;
+    QTest::newRow("a new document of the same page") << 1ms << false << u"b"_s << link << true;
     QTest::newRow("another link") << 1ms << false << u"a"_s << u"http://item.taobao.com/item.htm?id=2"_s
                                   << false;
 }
 
-// The copy serves only the same document and link, for 60 s, while the session stays the same.
+// The copy serves the same link from the same page (its reloads too), for 60 s, while the session stays
+// the same.
 void ProductPagesRules::keptCopy()
 {
     QFETCH(std::chrono::milliseconds, after);
@@ -214,6 +216,21 @@ void ProductPagesRules::reloadingPage()
     }
     QCOMPARE(m_source->fetches().size(), fetches);
     QCOMPARE(got->origin, origin);
+}
+
+// The page reloads twice in quick succession: the read of the document in between comes after the pane
+// has left it too. The copy it took over still serves the document shown now.
+void ProductPagesRules::lateReadOfAnEarlierReload()
+{
+    m_pages->prepare(u"a"_s, linkRequest());
+    m_source->answer(0, u"page"_s);
+    m_pages->leave(); // to "b"
+    m_pages->leave(); // to "c", before b's read
+    m_pages->prepare(u"b"_s, linkRequest());
+    const std::optional<ProductPages::Page> page = passGets(u"c"_s);
+    QVERIFY(page);
+    QCOMPARE(page->origin, ProductPages::Origin::Kept);
+    QCOMPARE(m_source->fetches().size(), 1);
 }
 
 void ProductPagesRules::renderedWhenTheServedPageLacks_data()

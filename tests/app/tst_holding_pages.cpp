@@ -42,6 +42,7 @@ private Q_SLOTS:
     void pageWaitingForItsDialogIsNotStuck();
 
 private:
+    void serveFirstAndNext();
     void pressEnterOn(const QString &focusScript);
     void pressAltOnThePane(Qt::Key key);
     bool pageAnswers(const QString &text);
@@ -68,6 +69,16 @@ void HoldingPagesTest::cleanup()
 }
 
 // The Enter key on an element of the page: a user's action, as far as the page can tell.
+// The pages a test leaves from and goes to: first.htm, which going back asks the server for again, and
+// next.htm.
+void HoldingPagesTest::serveFirstAndNext()
+{
+    HttpReply firstPage = HttpReply::html("<p>first</p>", "utf-8");
+    firstPage.withHeader("Cache-Control", "no-store");
+    servePage(u"http://try.taobao.com/first.htm"_s, firstPage);
+    servePage(u"http://try.taobao.com/next.htm"_s, u"<p>next</p>"_s);
+}
+
 void HoldingPagesTest::pressEnterOn(const QString &focusScript)
 {
     QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
@@ -193,10 +204,7 @@ void HoldingPagesTest::leaveQuestionAfterDialogsStopped()
 
     const QString first = u"http://try.taobao.com/first.htm"_s;
     const QString asking = u"http://try.taobao.com/asking.htm"_s;
-    HttpReply firstPage = HttpReply::html("<p>first</p>", "utf-8");
-    firstPage.withHeader("Cache-Control", "no-store"); // going back asks the server again
-    servePage(first, firstPage);
-    servePage(u"http://try.taobao.com/next.htm"_s, u"<p>next</p>"_s);
+    serveFirstAndNext();
     servePage(asking, u"<html><body><script>addEventListener('beforeunload', e => { e.preventDefault();"
                       u" e.returnValue = ''; });</script>"
                       u"<button id=\"dialogs\" onclick=\"alert(1); alert(2)\">dialogs</button>"
@@ -261,10 +269,7 @@ void HoldingPagesTest::stuckPageLetsTheUserOut()
 
     const QString first = u"http://try.taobao.com/first.htm"_s;
     const QString next = u"http://try.taobao.com/next.htm"_s;
-    HttpReply firstPage = HttpReply::html("<p>first</p>", "utf-8");
-    firstPage.withHeader("Cache-Control", "no-store"); // going back asks the server again
-    servePage(first, firstPage);
-    servePage(next, u"<p>next</p>"_s);
+    serveFirstAndNext();
     servePage(u"http://try.taobao.com/looping.htm"_s, u"looping"_s);
     // The page tells the server, and waits for its answer, just before its loop starts.
     const QString hang = u"<script>function hang() { const x = new XMLHttpRequest();"
