@@ -87,6 +87,30 @@ DocumentMarkup markupFrom(const QVariantMap &map)
     return markup;
 }
 
+PageProbe probeFrom(const QVariantMap &map)
+{
+    PageProbe probe;
+    probe.keptGeneration = map.value(u"keptGeneration"_s).toULongLong();
+    probe.quietMs = qint64(map.value(u"quietMs"_s).toDouble());
+    const QVariant holds = map.value(u"holdsRequiredText"_s);
+    if (holds.typeId() == QMetaType::Bool)
+        probe.holdsRequiredText = holds.toBool();
+    return probe;
+}
+
+// Which alternative the page answered with follows from the keys it sent: a kept read, the markup, the
+// elements' texts, or else the probe of a read without a part.
+PageSnapshot::Reply replyFrom(const QVariantMap &map)
+{
+    if (map.value(u"kept"_s).toBool())
+        return ReadStillKept();
+    if (map.contains(u"markup"_s))
+        return markupFrom(map);
+    if (map.contains(u"parts"_s))
+        return ElementTexts{partsFrom(map.value(u"parts"_s).toList())};
+    return probeFrom(map);
+}
+
 PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
 {
     PageSnapshot snapshot;
@@ -96,17 +120,8 @@ PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
     if (!snapshot.hasDocument)
         return snapshot;
     snapshot.documentToken = map.value(u"token"_s).toString();
-    snapshot.kept = map.value(u"kept"_s).toBool();
-    if (map.contains(u"markup"_s))
-        snapshot.markup = markupFrom(map);
-    else if (map.contains(u"parts"_s))
-        snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
-    snapshot.keptGeneration = map.value(u"keptGeneration"_s).toULongLong();
-    snapshot.quietMs = qint64(map.value(u"quietMs"_s).toDouble());
+    snapshot.reply = replyFrom(map);
     snapshot.readCostMs = qint64(map.value(u"scriptMs"_s).toDouble());
-    const QVariant holds = map.value(u"holdsRequiredText"_s);
-    if (holds.typeId() == QMetaType::Bool)
-        snapshot.holdsRequiredText = holds.toBool();
     const QVariant links = map.value(u"links"_s);
     if (links.typeId() == QMetaType::QVariantList)
         snapshot.links = linksFrom(links.toList());
