@@ -34,7 +34,7 @@ Quillory::PageSnapshot snapshotOf(const DocumentModel &model)
     }
     Quillory::PageSnapshot page;
     page.hasDocument = true;
-    page.markup = markup;
+    page.reply = markup;
     return page;
 }
 
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString whole = model.documentText();
     FUZZ_CHECK(Quillory::documentText(page) == whole);
 
-    const QString root = u'\r' + page.markup->rootMarkup;
+    const QString root = u'\r' + page.markup()->rootMarkup;
     const Quillory::QuestionCut cut = Quillory::cutQuestion(root);
     if (!model.hasHiddenElements()) {
         const Quillory::QuestionCut wholeCut = Quillory::cutQuestion(whole);

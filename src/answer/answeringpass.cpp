@@ -80,8 +80,8 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
     m_trace.mark(PassPhase::PageRead);
     m_report.answerLink = answerPageLink(page.links);
     m_report.pageRead = pageReadOf(page);
-    const QuestionCut question = page.kept ? m_questionAhead.keptCut() : cutQuestion(documentText);
-    if (!page.kept)
+    const QuestionCut question = page.kept() ? m_questionAhead.keptCut() : cutQuestion(documentText);
+    if (!page.kept())
         m_questionAhead.keep(page, question);
     m_trace.mark(PassPhase::QuestionCut);
     m_report.question = question.needsLookup;
@@ -157,7 +157,9 @@ void AnsweringPass::pageLoaded()
     read.requiredText = TrialSite::questionMarker;
     m_pane.readPage(read, this, [this, url](const PageSnapshot &page) {
         const QString link = answerPageLink(page.links);
-        if (page.holdsRequiredText.value_or(false) && !link.isEmpty() && m_pane.currentUrl() == url)
+        const PageProbe *probe = page.probe();
+        const bool holdsQuestion = probe && probe->holdsRequiredText.value_or(false);
+        if (holdsQuestion && !link.isEmpty() && m_pane.currentUrl() == url)
             m_productPages.prepare(page.documentToken, productRequest(link, url, false));
     });
 }

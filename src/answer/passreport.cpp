@@ -160,13 +160,14 @@ QString describeField(FieldWrite field)
 
 PageRead pageReadOf(const PageSnapshot &page)
 {
-    if (page.kept)
+    if (page.kept())
         return PageRead::Kept;
-    if (!page.markup)
+    const DocumentMarkup *markup = page.markup();
+    if (!markup)
         return PageRead::Parts;
-    if (page.markup->route == MarkupRoute::Walk)
+    if (markup->route == MarkupRoute::Walk)
         return PageRead::Walk;
-    return page.markup->checked ? PageRead::Pieces : PageRead::PiecesUnchecked;
+    return markup->checked ? PageRead::Pieces : PageRead::PiecesUnchecked;
 }
 
 PassReport::Download downloadReport(const DownloadResult &result, qint64 bodyBytes, qint64 elapsedMs)

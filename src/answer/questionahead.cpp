@@ -42,15 +42,16 @@ void QuestionAhead::check()
         m_asking = false;
         if (!page.hasDocument || !m_checks.isActive())
             return;
+        const PageProbe probe = page.probe() ? *page.probe() : PageProbe();
         const bool stillKept = m_read && m_read->documentToken == page.documentToken &&
-                               m_read->generation == page.keptGeneration;
+                               m_read->generation == probe.keptGeneration;
         if (stillKept)
             return;
         m_read.reset();
         const qint64 gap =
             std::max<qint64>(m_timing.minimumGap.count(), m_lastReadCostMs * m_timing.readCostFactor);
         const bool rested = !m_sinceLastRead.isValid() || m_sinceLastRead.elapsed() >= gap;
-        if (page.quietMs >= m_timing.quietFor.count() && rested)
+        if (probe.quietMs >= m_timing.quietFor.count() && rested)
             readAhead();
     });
 }
@@ -65,7 +66,7 @@ void QuestionAhead::readAhead()
         m_asking = false;
         m_sinceLastRead.start();
         m_lastReadCostMs = page.readCostMs;
-        if (m_checks.isActive() && page.markup)
+        if (m_checks.isActive() && page.markup())
             keep(page, cutQuestion(text));
     });
 }
@@ -73,10 +74,11 @@ void QuestionAhead::readAhead()
 void QuestionAhead::keep(const PageSnapshot &page, const QuestionCut &cut)
 {
     // Only a read of the root's part alone can be kept: its stretches are offsets into that part.
-    if (!page.markup || !page.markup->ranges.isEmpty())
+    const DocumentMarkup *markup = page.markup();
+    if (!markup || !markup->ranges.isEmpty())
         return;
     ReadToKeep keep;
-    keep.read = {page.documentToken, page.markup->generation};
+    keep.read = {page.documentToken, markup->generation};
     keep.markerCharacters = questionMarkerCharacters();
     for (const auto &[begin, end] : cut.decidingStretches) // the text's first character is the separator
         keep.decidingStretches.append({begin - 1, end - 1});

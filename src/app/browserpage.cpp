@@ -1,6 +1,6 @@
 #include "browserpage.h"
 
-#include "pagescripts.h"
+#include "pageprotocol.h"
 #include "platform.h"
 
 #include <QCoreApplication>
@@ -13,7 +13,6 @@
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
-#include <cstring>
 #include <memory>
 
 using namespace Qt::StringLiterals;
@@ -21,97 +20,6 @@ using namespace Qt::StringLiterals;
 namespace Quillory {
 
 namespace {
-
-std::optional<QString> optionalText(const QVariant &value)
-{
-    if (value.typeId() == QMetaType::QString)
-        return value.toString();
-    return std::nullopt;
-}
-
-// A text the page script sent as its UTF-16 code units (an ArrayBuffer), every unit as it was.
-std::optional<QString> unitsText(const QVariant &value)
-{
-    if (value.typeId() != QMetaType::QByteArray)
-        return std::nullopt;
-    const QByteArray bytes = value.toByteArray();
-    return QString(reinterpret_cast<const QChar *>(bytes.constData()),
-                   bytes.size() / qsizetype(sizeof(QChar)));
-}
-
-QList<std::optional<QString>> partsFrom(const QVariantList &parts)
-{
-    QList<std::optional<QString>> elementParts;
-    elementParts.reserve(parts.size());
-    for (const QVariant &part : parts)
-        elementParts.append(unitsText(part));
-    return elementParts;
-}
-
-QList<PageLink> linksFrom(const QVariantList &links)
-{
-    QList<PageLink> pageLinks;
-    pageLinks.reserve(links.size());
-    for (const QVariant &link : links) {
-        const QVariantList pair = link.toList();
-        pageLinks.append({unitsText(pair.value(0)), optionalText(pair.value(1))});
-    }
-    return pageLinks;
-}
-
-QList<std::pair<qint32, qint32>> rangesFrom(const QByteArray &bytes)
-{
-    QList<std::pair<qint32, qint32>> ranges;
-    const qsizetype count = bytes.size() / qsizetype(2 * sizeof(qint32));
-    ranges.reserve(count);
-    for (qsizetype i = 0; i < count; ++i) {
-        qint32 pair[2];
-        std::memcpy(pair, bytes.constData() + i * qsizetype(sizeof(pair)), sizeof(pair));
-        ranges.append({pair[0], pair[1]});
-    }
-    return ranges;
-}
-
-DocumentMarkup markupFrom(const QVariantMap &map)
-{
-    DocumentMarkup markup;
-    markup.rootMarkup = unitsText(map.value(u"markup"_s)).value_or(QString());
-    markup.route = map.value(u"route"_s).toString() == u"pieces"_s ? MarkupRoute::Pieces : MarkupRoute::Walk;
-    markup.checked = map.value(u"checked"_s).toBool();
-    markup.generation = map.value(u"generation"_s).toULongLong();
-    if (map.contains(u"ranges"_s)) {
-        markup.ranges = rangesFrom(map.value(u"ranges"_s).toByteArray());
-        for (const QVariant &part : map.value(u"hiddenParts"_s).toList())
-            markup.hiddenParts.append(unitsText(part).value_or(QString()));
-    }
-    return markup;
-}
-
-PageSnapshot snapshotFrom(const QVariant &result, ElementScope scope)
-{
-    PageSnapshot snapshot;
-    snapshot.scope = scope;
-    const QVariantMap map = result.toMap();
-    snapshot.hasDocument = map.value(u"hasDocument"_s).toBool();
-    if (!snapshot.hasDocument)
-        return snapshot;
-    snapshot.documentToken = map.value(u"token"_s).toString();
-    snapshot.kept = map.value(u"kept"_s).toBool();
-    if (map.contains(u"markup"_s))
-        snapshot.markup = markupFrom(map);
-    else if (map.contains(u"parts"_s))
-        snapshot.elementParts = partsFrom(map.value(u"parts"_s).toList());
-    snapshot.keptGeneration = map.value(u"keptGeneration"_s).toULongLong();
-    snapshot.quietMs = qint64(map.value(u"quietMs"_s).toDouble());
-    snapshot.readCostMs = qint64(map.value(u"scriptMs"_s).toDouble());
-    const QVariant holds = map.value(u"holdsRequiredText"_s);
-    if (holds.typeId() == QMetaType::Bool)
-        snapshot.holdsRequiredText = holds.toBool();
-    const QVariant links = map.value(u"links"_s);
-    if (links.typeId() == QMetaType::QVariantList)
-        snapshot.links = linksFrom(links.toList());
-    return snapshot;
-}
 
 const QString pageScriptName = u"quillory-page"_s;
 
@@ -123,7 +31,7 @@ void installPageScript(QWebEngineProfile &profile)
         return;
     QWebEngineScript script;
     script.setName(pageScriptName);
-    script.setSourceCode(PageScripts::setup());
+    script.setSourceCode(PageProtocol::scriptSource());
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(false);
@@ -283,9 +191,9 @@ void BrowserPage::readPage(const PageReadRequest &request, QObject *context,
         QTimer::singleShot(0, context, [done = std::move(done)] { done(PageSnapshot()); });
         return;
     }
-    runPageCall(PageScripts::readPage(request, m_piecesOnly), context,
+    runPageCall(PageProtocol::readCall(request, m_piecesOnly), context,
                 [scope = request.scope, done = std::move(done)](const ScriptAnswer &answer) {
-                    PageSnapshot snapshot = snapshotFrom(answer.result, scope);
+                    PageSnapshot snapshot = PageProtocol::readReply(answer.result, scope);
                     snapshot.notResponding = !answer.answered;
                     done(snapshot);
                 });
@@ -295,33 +203,25 @@ void BrowserPage::writeField(const QString &documentToken, const QString &fieldN
                              FieldWriteRule rule, QObject *context, std::function<void(FieldWrite)> done)
 {
     runPageCall(
-        PageScripts::writeField(documentToken, fieldName, value, rule == FieldWriteRule::KeepUserEdit),
+        PageProtocol::writeFieldCall(documentToken, fieldName, value, rule == FieldWriteRule::KeepUserEdit),
         context, [done = std::move(done)](const ScriptAnswer &answer) {
-            const QString outcome = answer.result.toString();
-            if (outcome == u"written"_s)
-                done(FieldWrite::Written);
-            else if (outcome == u"no-field"_s)
-                done(FieldWrite::NoField);
-            else if (outcome == u"page-left"_s)
-                done(FieldWrite::PageLeft);
-            else if (outcome == u"kept-edit"_s)
-                done(FieldWrite::KeptEdit);
-            else
-                done(FieldWrite::NoAnswer);
+            done(PageProtocol::writeFieldReply(answer.result));
         });
 }
 
 void BrowserPage::keepRead(const ReadToKeep &keep, QObject *context, std::function<void(bool)> done)
 {
-    runPageCall(PageScripts::keepRead(keep), context,
-                [done = std::move(done)](const ScriptAnswer &answer) { done(answer.result.toBool()); });
+    runPageCall(PageProtocol::keepReadCall(keep), context,
+                [done = std::move(done)](const ScriptAnswer &answer) {
+                    done(PageProtocol::keepReadReply(answer.result));
+                });
 }
 
 void BrowserPage::readFocusedLinkTarget(QObject *context, std::function<void(const QString &)> done)
 {
-    runPageCall(PageScripts::focusedLinkTarget(), context,
+    runPageCall(PageProtocol::focusedLinkCall(), context,
                 [done = std::move(done)](const ScriptAnswer &answer) {
-                    done(optionalText(answer.result).value_or(QString()));
+                    done(PageProtocol::focusedLinkReply(answer.result));
                 });
 }
 
@@ -330,9 +230,8 @@ void BrowserPage::runPageCall(const QString &call, QObject *context, ScriptDone 
 {
     runScript(call, context,
               [this, call, context = QPointer<QObject>(context), done](const ScriptAnswer &answer) {
-                  if (answer.answered && answer.result.typeId() == QMetaType::QString &&
-                      answer.result.toString() == QLatin1StringView(PageScripts::notInstalled))
-                      runScript(PageScripts::setup() + u";\n"_s + call, context, done);
+                  if (answer.answered && PageProtocol::isNotInstalled(answer.result))
+                      runScript(PageProtocol::scriptSource() + u";\n"_s + call, context, done);
                   else
                       done(answer);
               });

@@ -21,7 +21,7 @@ namespace Quillory {
 void allowEngineAsRoot();
 
 // The page shown in the window's browser pane. It owns every script the window runs in a page and
-// runs them all in the application's own script world (pagescripts.h).
+// runs them all in the application's own script world (pageprotocol.h).
 //
 // What a page may do to the desktop and the window is decided here: the pane navigates to web pages
 // only (http and https, and the engine's own about:, data: and blob: for what pages embed), never

@@ -1,6 +1,6 @@
 #include "renderedpage.h"
 
-#include "pagescripts.h"
+#include "pageprotocol.h"
 #include "pagetext/weburl.h"
 
 #include <QElapsedTimer>
@@ -47,7 +47,7 @@ QString scriptSource()
 
 QString scriptWithMark(const QString &commitMark)
 {
-    return u"("_s + scriptSource() + u")("_s + PageScripts::stringLiteral(commitMark) + u");"_s;
+    return u"("_s + scriptSource() + u")("_s + PageProtocol::stringLiteral(commitMark) + u");"_s;
 }
 
 const QString apiOfDocument = u"window[Symbol.for(\"quillory.rendered\")]"_s;

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <optional>
+#include <variant>
 
 namespace Quillory {
 
@@ -74,27 +75,49 @@ struct DocumentMarkup
     quint64 generation = 0; // which read of the document this was, for keeping it
 };
 
+// The page's answer to a read without a part: how things stand with the read it keeps.
+struct PageProbe
+{
+    std::optional<bool> holdsRequiredText; // asked for with a required text
+    // The generation of the read the page keeps (0: none), and how long the document has gone without a
+    // change that would drop a kept read.
+    quint64 keptGeneration = 0;
+    qint64 quietMs = 0;
+};
+
+// Each element's inner text as read (an empty optional: that element's part could not be read).
+struct ElementTexts
+{
+    QList<std::optional<QString>> parts;
+};
+
+// The page still keeps the read the request named: no markup was read, the cut made from it holds.
+struct ReadStillKept
+{
+};
+
 // What one read of the shown document returned.
 struct PageSnapshot
 {
+    // What the page answered besides the common fields: nothing when there was no document (or no
+    // answer), else exactly one of the alternatives a read can give.
+    using Reply = std::variant<std::monostate, PageProbe, ElementTexts, DocumentMarkup, ReadStillKept>;
+
     // The page did not answer the read in time: its own scripts hold it (a loop that never yields, say).
     // Nothing was read.
     bool notResponding = false;
     bool hasDocument = false;
     ElementScope scope = ElementScope::AllElements;
-    // Each element's inner text as read (an empty optional: that element's part could not be read).
-    QList<std::optional<QString>> elementParts;
-    std::optional<DocumentMarkup> markup;
-    bool kept = false; // the page still keeps the read the request named: no markup was read
-    std::optional<QList<PageLink>> links;  // empty optional: the link list could not be read
-    QString documentToken;                 // names the document that was read, for writing back to it
-    std::optional<bool> holdsRequiredText; // asked for without a part
-    // Asked for without a part: the generation of the read the page keeps (0: none), and how long the
-    // document has gone without a change that would drop a kept read.
-    quint64 keptGeneration = 0;
-    qint64 quietMs = 0;
+    Reply reply;
+    std::optional<QList<PageLink>> links; // empty optional: the link list could not be read
+    QString documentToken;                // names the document that was read, for writing back to it
     // How long the read took in the page: reads ahead of the key are paced by it.
     qint64 readCostMs = 0;
+
+    const PageProbe *probe() const { return std::get_if<PageProbe>(&reply); }
+    const ElementTexts *texts() const { return std::get_if<ElementTexts>(&reply); }
+    const DocumentMarkup *markup() const { return std::get_if<DocumentMarkup>(&reply); }
+    bool kept() const { return std::holds_alternative<ReadStillKept>(reply); }
 };
 
 // What the window tells the page about a read it has cut the question from: the [begin, end) stretches

@@ -74,21 +74,25 @@ void readWholeDocument(BrowserPane &Browser, ElementPart part, QObject *context,
 
 QString documentText(const PageSnapshot &page)
 {
-    if (!page.hasDocument || page.kept)
+    if (!page.hasDocument)
         return QString();
-    if (!page.markup)
-        return joinDocumentParts(page.elementParts);
-    if (page.markup->ranges.isEmpty())
-        return QChar(u'\r') + page.markup->rootMarkup;
-    return joinMarkupParts(*page.markup);
+    if (const ElementTexts *texts = page.texts())
+        return joinDocumentParts(texts->parts);
+    const DocumentMarkup *markup = page.markup();
+    if (!markup)
+        return QString(); // a kept read, or a read without a part: no text of its own
+    if (markup->ranges.isEmpty())
+        return QChar(u'\r') + markup->rootMarkup;
+    return joinMarkupParts(*markup);
 }
 
 void readDocumentText(BrowserPane &pane, const PageReadRequest &request, QObject *context,
                       std::function<void(const PageSnapshot &, const QString &)> done)
 {
     pane.readPage(request, context, [context, done = std::move(done)](const PageSnapshot &page) {
-        const bool large = page.markup && !page.markup->ranges.isEmpty() &&
-                           page.markup->rootMarkup.size() >= kJoinForThePool;
+        const DocumentMarkup *markup = page.markup();
+        const bool large =
+            markup && !markup->ranges.isEmpty() && markup->rootMarkup.size() >= kJoinForThePool;
         if (!large) {
             done(page, documentText(page));
             return;

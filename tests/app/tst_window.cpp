@@ -506,11 +506,11 @@ void WindowTest::markupIsTheEnginesWithTagNames()
     for (const bool piecesOnly : {false, true}) {
         m_window->page()->setPiecesOnly(piecesOnly);
         const std::optional<PageSnapshot> read = readRootMarkup(*m_window->page());
-        QVERIFY(read && read->markup);
-        QCOMPARE(read->markup->route == MarkupRoute::Walk ? u"walk"_s : u"pieces"_s,
+        QVERIFY(read && read->markup());
+        QCOMPARE(read->markup()->route == MarkupRoute::Walk ? u"walk"_s : u"pieces"_s,
                  piecesOnly ? u"pieces"_s : route);
-        QVERIFY(read->markup->checked);
-        const QString ours = read->markup->rootMarkup;
+        QVERIFY(read->markup()->checked);
+        const QString ours = read->markup()->rootMarkup;
         QVERIFY2(differsOnlyInNameCase(ours, engine), qPrintable(ours.left(2000)));
         for (const QString &piece : holds)
             QVERIFY2(ours.contains(piece), qPrintable(piece));

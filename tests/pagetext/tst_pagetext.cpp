@@ -453,7 +453,7 @@ void TestPageText::documentText()
 
     FakePane pane;
     pane.snapshot.hasDocument = hasDocument;
-    pane.snapshot.elementParts = parts;
+    pane.snapshot.reply = ElementTexts{parts};
 
     const struct
     {
@@ -506,9 +506,9 @@ void TestPageText::documentTextFromMarkup()
 
     PageSnapshot page;
     page.hasDocument = true;
-    page.markup = DocumentMarkup{rootMarkup, ranges, hiddenParts};
+    page.reply = DocumentMarkup{rootMarkup, ranges, hiddenParts};
     QCOMPARE(Quillory::documentText(page), expected);
-    page.kept = true; // a kept read has no text of its own
+    page.reply = ReadStillKept(); // a kept read has no text of its own
     QCOMPARE(Quillory::documentText(page), QString());
 }
 
