@@ -125,20 +125,6 @@ void restrictSettings(QWebEngineSettings &settings)
 
 } // namespace
 
-QString renderRedirectRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed)
-{
-    if (!isWebScheme(next))
-        return u"redirect to a URL that is not http or https refused: "_s;
-    if (current.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0 &&
-        next.scheme().compare(u"http"_s, Qt::CaseInsensitive) == 0)
-        return u"redirect from https to http refused: "_s;
-    if (!isWebUrl(next))
-        return u"redirect to an invalid URL refused: "_s;
-    if (!privateNetworkAllowed && isPrivateNetworkHost(next))
-        return u"redirect into this machine or a private network refused: "_s;
-    return {};
-}
-
 // What the run needs to hear from its page and the page's requests.
 class RenderRunEvents
 {
@@ -378,7 +364,7 @@ bool RenderRun::navigationAllowed(const QUrl &url, QWebEnginePage::NavigationTyp
     // The engine calls a server's redirect a redirect, but also a navigation that a page's script starts
     // while the page loads. Only before the navigation under way has become a document is it the server's.
     if (type == QWebEnginePage::NavigationTypeRedirect && !m_committed) {
-        if (const QString why = renderRedirectRefusal(m_target, url, m_privateNetworkAllowed); !why.isEmpty())
+        if (const QString why = redirectRefusal(m_target, url, m_privateNetworkAllowed); !why.isEmpty())
             return refuse(why + url.toString());
         return follow(url);
     }

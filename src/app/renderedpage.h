@@ -54,11 +54,6 @@ struct RenderedPage
     bool ok() const { return status == Status::Ok; }
 };
 
-// Why the hidden page may not follow a redirect from `current` to `next`; empty when it may. The same
-// rules as a download's: http and https only, never from https to http, and never into this machine or
-// a private network unless that is allowed.
-QString renderRedirectRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed);
-
 // Loads product pages, one at a time, in a hidden page of the pane's profile (its cookies, its user
 // agent), waits until the page's scripts have built the document, and reads it.
 //

@@ -73,18 +73,11 @@ DownloadResult::Cause causeOf(QNetworkReply::NetworkError error)
 
 // Why the redirect from `current` to `next` is not followed; empty when it is. `followed`: how many
 // redirects the fetch has followed before this one. (Where a name leads is checked when the hop is made.)
-QString redirectRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed, int followed,
-                        int maxRedirects)
+QString hopRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed, int followed,
+                   int maxRedirects)
 {
-    if (!isWebScheme(next))
-        return QStringLiteral("redirect to a URL that is not http or https refused: ");
-    if (current.scheme().compare(u"https", Qt::CaseInsensitive) == 0 &&
-        next.scheme().compare(u"http", Qt::CaseInsensitive) == 0)
-        return QStringLiteral("redirect from https to http refused: ");
-    if (!isWebUrl(next))
-        return QStringLiteral("redirect to an invalid URL refused: ");
-    if (!privateNetworkAllowed && isPrivateNetworkHost(next))
-        return QStringLiteral("redirect into this machine or a private network refused: ");
+    if (QString why = redirectRefusal(current, next, privateNetworkAllowed); !why.isEmpty())
+        return why;
     if (followed >= maxRedirects)
         return QStringLiteral("more than %1 redirects; the next was to ").arg(maxRedirects);
     return {};
@@ -337,8 +330,8 @@ void DownloadHandler::onHopFinished()
     if (error == QNetworkReply::NoError && httpStatus >= 300 && httpStatus < 400 && target.isValid() &&
         !target.isEmpty()) {
         const QUrl next = m_current.resolved(target);
-        const QString refusal = redirectRefusal(m_current, next, m_request.privateNetworkAllowed, m_followed,
-                                                m_limits.maxRedirects);
+        const QString refusal =
+            hopRefusal(m_current, next, m_request.privateNetworkAllowed, m_followed, m_limits.maxRedirects);
         if (!refusal.isEmpty()) {
             result.status = Status::NetworkError;
             result.refused = true;

@@ -48,6 +48,20 @@ bool isWebUrl(const QUrl &url)
     return url.isValid() && isWebScheme(url) && !url.host().isEmpty();
 }
 
+QString redirectRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed)
+{
+    if (!isWebScheme(next))
+        return u"redirect to a URL that is not http or https refused: "_s;
+    if (current.scheme().compare(u"https"_s, Qt::CaseInsensitive) == 0 &&
+        next.scheme().compare(u"http"_s, Qt::CaseInsensitive) == 0)
+        return u"redirect from https to http refused: "_s;
+    if (!isWebUrl(next))
+        return u"redirect to an invalid URL refused: "_s;
+    if (!privateNetworkAllowed && isPrivateNetworkHost(next))
+        return u"redirect into this machine or a private network refused: "_s;
+    return {};
+}
+
 QString networkHost(const QUrl &url)
 {
     QString host = url.host().toLower();

@@ -18,6 +18,11 @@ bool isWebUrl(const QUrl &url);
 // IPv6 included). A page from the internet must not make the program fetch from there.
 bool isPrivateNetworkHost(const QUrl &url);
 
+// Why a redirect from `current` to `next` may not be followed, as the start of a sentence that the
+// target ends; empty when it may: http and https only, never from https to http, and never into this
+// machine or a private network unless that is allowed. One rule for the downloads and the hidden page.
+QString redirectRefusal(const QUrl &current, const QUrl &next, bool privateNetworkAllowed);
+
 // True for a loopback, link-local, private-range, shared or unspecified address (IPv4-mapped IPv6
 // included): where a resolved name must not lead a download that a page from the internet made.
 bool isPrivateNetworkAddress(const QHostAddress &address);

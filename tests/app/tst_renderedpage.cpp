@@ -4,6 +4,7 @@
 #include "answer/attributelookup.h"
 #include "app/renderedpage.h"
 #include "browsertest.h"
+#include "pagetext/weburl.h"
 #include "trialsitefixture.h"
 
 #include <QApplication>
@@ -517,7 +518,7 @@ void RenderedPageTest::redirectRule()
     QFETCH(QString, to);
     QFETCH(bool, privateNetworkAllowed);
     QFETCH(bool, refused);
-    QCOMPARE(!renderRedirectRefusal(QUrl(from), QUrl(to), privateNetworkAllowed).isEmpty(), refused);
+    QCOMPARE(!redirectRefusal(QUrl(from), QUrl(to), privateNetworkAllowed).isEmpty(), refused);
 }
 
 QUILLORY_BROWSER_TEST_MAIN(RenderedPageTest, TrialSiteFixture::startProxy)
