@@ -217,34 +217,42 @@ void DownloadHandler::go(const QUrl &url)
 // trial site on the user's own network would be.
 void DownloadHandler::checkAddresses(const QUrl &url, const QList<QHostAddress> &addresses)
 {
-    if (!anyPrivate(addresses)) {
+    const auto inside = std::find_if(addresses.cbegin(), addresses.cend(), isPrivateNetworkAddress);
+    if (inside == addresses.cend()) {
         send(url);
         return;
     }
-    if (m_initiatorPrivate) {
-        if (*m_initiatorPrivate)
-            send(url);
-        else
-            refuse(networkHost(url) + u" leads to " + addresses.constFirst().toString());
-        return;
-    }
-    judgeInitiator(url);
+    const QString refusal = networkHost(url) + u" leads to " + inside->toString();
+    if (m_initiatorPrivate)
+        sendIfInitiatorInside(url, refusal);
+    else
+        judgeInitiator(url, refusal);
 }
 
-void DownloadHandler::judgeInitiator(const QUrl &url)
+// Where the page that asked leads, looked up once for the whole download.
+void DownloadHandler::judgeInitiator(const QUrl &url, const QString &refusal)
 {
     const QUrl &initiator = m_request.initiator;
-    if (!isWebUrl(initiator) || isPrivateNetworkHost(initiator) || hasAddressHost(initiator)) {
+    if (!isWebUrl(initiator) || hasAddressHost(initiator) || isPrivateNetworkHost(initiator)) {
         m_initiatorPrivate = isWebUrl(initiator) && isPrivateNetworkHost(initiator);
-        checkAddresses(url, {QHostAddress(QHostAddress::LocalHost)});
+        sendIfInitiatorInside(url, refusal);
         return;
     }
-    m_resolver.lookUp(networkHost(initiator), this, [this, url](const QList<QHostAddress> &addresses) {
-        if (m_finished || m_ending != Ending::None || url != m_current)
-            return;
-        m_initiatorPrivate = anyPrivate(addresses);
-        checkAddresses(url, {QHostAddress(QHostAddress::LocalHost)});
-    });
+    m_resolver.lookUp(networkHost(initiator), this,
+                      [this, url, refusal](const QList<QHostAddress> &addresses) {
+                          if (m_finished || m_ending != Ending::None || url != m_current)
+                              return;
+                          m_initiatorPrivate = anyPrivate(addresses);
+                          sendIfInitiatorInside(url, refusal);
+                      });
+}
+
+void DownloadHandler::sendIfInitiatorInside(const QUrl &url, const QString &refusal)
+{
+    if (*m_initiatorPrivate)
+        send(url);
+    else
+        refuse(refusal);
 }
 
 void DownloadHandler::send(const QUrl &url)

@@ -56,7 +56,8 @@ private:
 
     void go(const QUrl &url);
     void checkAddresses(const QUrl &url, const QList<QHostAddress> &addresses);
-    void judgeInitiator(const QUrl &url);
+    void judgeInitiator(const QUrl &url, const QString &refusal);
+    void sendIfInitiatorInside(const QUrl &url, const QString &refusal);
     void send(const QUrl &url);
     void onMetaData();
     void onReadyRead();

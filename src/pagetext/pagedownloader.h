@@ -1,5 +1,6 @@
 #pragma once
 
+#include "hostresolver.h"
 #include "pagecharset.h" // decodePageBody, decoderForCharset: the page's text
 
 #include <QByteArray>
@@ -93,8 +94,6 @@ struct DownloadRequest
     QEventLoop::ProcessEventsFlags waitFlags = QEventLoop::AllEvents;
 };
 
-class HostResolver;
-
 // Downloads as one blocking call that takes a URL and gives the page as text or fails: a download
 // handler (downloadhandler.h) waited for in a local event loop on the calling thread, for the callers
 // that want the answer in hand (the direct fetches, the literal lookup). The window's own downloads go
@@ -102,8 +101,8 @@ class HostResolver;
 class PageDownloader final
 {
 public:
-    explicit PageDownloader(DownloadLimits limits = {}, BrowserSession session = {});
-    PageDownloader(DownloadLimits limits, BrowserSession session, const HostResolver &resolver);
+    explicit PageDownloader(DownloadLimits limits = {}, BrowserSession session = {},
+                            const HostResolver &resolver = HostResolver::system());
 
     const DownloadLimits &limits() const { return m_limits; }
     const BrowserSession &session() const { return m_session; }
