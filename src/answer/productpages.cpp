@@ -25,6 +25,7 @@ struct ProductPages::Entry
     bool detached = false;   // the pane left its page while a pass waited: not kept
     QString attribute;       // what the passes look up in it, once one has asked
     bool renderAsked = false;
+    std::optional<QString> holdsAttribute; // the served page was found to hold it
     std::optional<Page> served; // while the rendered page is awaited: the served one, to fall back on
     std::chrono::milliseconds askedAt{0};
     ProductSource::Cancel cancel;
@@ -190,8 +191,13 @@ void ProductPages::fetchFrom(ProductSource &source, const std::shared_ptr<Entry>
 bool ProductPages::renderIfLacking(const std::shared_ptr<Entry> &entry, const Page &served)
 {
     if (!m_rendered || entry->renderAsked || !served.result.ok() || served.rendered ||
-        !lacksTheAttribute(served.result.text, entry->attribute))
+        entry->holdsAttribute == entry->attribute)
         return false;
+    // Each pass on a kept copy would look the same name up twice: once here, once for its answer.
+    if (!lacksTheAttribute(served.result.text, entry->attribute)) {
+        entry->holdsAttribute = entry->attribute;
+        return false;
+    }
     entry->renderAsked = true;
     entry->served = served;
     fetchFrom(*m_rendered, entry);
