@@ -9,7 +9,7 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-test --target quillory-screenshot
 mkdir -p docs/status
 shot=build-test/tools/screenshot/quillory-screenshot
-for scene in answered refused not-found slow 12pt; do
+for scene in answered refused not-found slow rendered stuck 12pt; do
     XVFB_SCREEN=1280x800x24 tests/support/run-under-x.sh "$shot" "docs/status/$scene.png" "$scene"
 done
 XVFB_SCREEN=2000x1400x24 QT_SCALE_FACTOR=2 tests/support/run-under-x.sh "$shot" docs/status/scale-2.png answered

@@ -1,7 +1,7 @@
 // Makes the README's screenshot and the status pictures: the window on a trial item page after one
 // answering pass, in one of a few scenes. The trial and product pages are the fixture pages beside this
 // file, served on loopback and reached through the proxy settings, as in the browser tests.
-// Usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|12pt]
+// Usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt]
 
 #include "answer/answeringpass.h"
 #include "app/browserpage.h"
@@ -43,6 +43,8 @@ QByteArray trialPage()
     QByteArray page = fixture("trial-item.html");
     if (scene == u"not-found"_s)
         page.replace(u"<em>品牌</em>"_s.toUtf8(), u"<em>产地</em>"_s.toUtf8());
+    if (scene == u"stuck"_s) // a script that never returns, started just after the load
+        page.replace("</body>", "<script>setTimeout(() => { for (;;) {} }, 300)</script></body>");
     if (scene == u"refused"_s)
         page.replace("http://item.taobao.com/item.htm?id=5566778899",
                      QByteArray("http://127.0.0.1:" + QByteArray::number(refusingPort.load()) + "/item.htm"));
@@ -52,6 +54,11 @@ QByteArray trialPage()
 HttpReply serve(const HttpRequest &request)
 {
     if (request.url.host() == u"item.taobao.com"_s) {
+        if (scene == u"rendered"_s) // the attribute list exists only once the page's script has run
+            return HttpReply::html(R"(<html><body><div id="d"></div><script>
+document.getElementById('d').innerHTML = '<ul class="attributes' + '-list"><li>\u54c1\u724c:\u00a0' +
+    '\u957f\u6625</li></ul>\u63cf\u8ff0\u52a0\u8f7d\u4e2d';</script></body></html>)",
+                                   "utf-8");
         HttpReply reply =
             HttpReply::html(Quillory::Testing::gbk(QString::fromUtf8(fixture("product.html"))), {});
         if (scene == u"slow"_s)
@@ -78,7 +85,7 @@ quint16 portThatRefuses()
 int main(int argc, char *argv[])
 {
     if (argc < 2 || argc > 3)
-        qFatal("usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|12pt]");
+        qFatal("usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt]");
     if (argc == 3)
         scene = QString::fromLocal8Bit(argv[2]);
     Quillory::allowEngineAsRoot();
