@@ -2,6 +2,7 @@
 
 #include "cookiejar.h"
 #include "downloadhandler.h"
+#include "hostresolver.h"
 
 #include <QNetworkAccessManager>
 #include <QThread>
@@ -34,6 +35,10 @@ DownloadResult waitFor(QNetworkAccessManager &manager, const DownloadRequest &re
 }
 
 } // namespace
+
+PageDownloader::PageDownloader(DownloadLimits limits, BrowserSession session)
+    : PageDownloader(limits, std::move(session), HostResolver::system())
+{}
 
 PageDownloader::PageDownloader(DownloadLimits limits, BrowserSession session, const HostResolver &resolver)
     : m_limits(limits), m_session(std::move(session)), m_resolver(&resolver)
