@@ -32,13 +32,12 @@ targets=("$@")
 log() { printf '== %s\n' "$*" >&2; }
 
 apt_install() {
-    if [[ $(id -u) -ne 0 ]] || ! command -v apt-get >/dev/null; then
-        log "missing: $*; install them (Debian: apt-get install $*)"
+    if ! command -v apt-get >/dev/null; then
+        log "missing: $*; install them"
         exit 2
     fi
     log "installing $*"
-    DEBIAN_FRONTEND=noninteractive apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+    "$root/tools/deps.sh" "$@" >/dev/null
 }
 
 pick_cxx() {

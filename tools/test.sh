@@ -5,19 +5,32 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/common.sh
+# Everything any step below uses that a new machine lacks; DEVELOPING.md says how this list was checked.
 # openbox and x11-utils (xprop): the desktop tests run on an X display of their own with a window
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format;
-# clang-14: the unit tests built by a second compiler; eslint: the page scripts' lint.
-# (fuzz/run.sh installs clang and its fuzzer runtime when they are missing.)
+# clang-14 and libclang-rt-14-dev: the unit tests built by a second compiler, and the fuzz targets with
+# their runtime; python3-pyatspi, at-spi2-core, dbus-daemon: the controls' names over AT-SPI; eslint: the
+# page scripts' lint.
 tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14 \
-    python3-pyatspi at-spi2-core dbus-daemon eslint
+    libclang-rt-14-dev python3-pyatspi at-spi2-core dbus-daemon eslint
 
 echo "== format (.clang-format)"
 git ls-files -z '*.cpp' '*.h' 'src/app/scripts/*.js' | xargs -0 clang-format --dry-run -Werror
 
 echo "== lint of the page scripts (src/app/scripts/.eslintrc.json)"
 # Debian's eslint keeps its modules in /usr/share/nodejs, where a Node.js from elsewhere does not look.
-NODE_PATH=/usr/share/nodejs eslint --no-eslintrc -c src/app/scripts/.eslintrc.json src/app/scripts/*.js
+# Its default formatter needs modules that its package does not bring; the plain "unix" one needs none.
+lint() { NODE_PATH=/usr/share/nodejs eslint -f unix --no-eslintrc --no-ignore -c src/app/scripts/.eslintrc.json "$@"; }
+# The lint must really lint: a script with known faults fails it (exit 1, its faults listed), never
+# passes and never stops the linter before it lints (exit 2).
+status=0
+faults=$(lint tests/lint/faulty.js) || status=$?
+if [ "$status" -ne 1 ] || ! grep -q 'eqeqeq' <<<"$faults"; then
+    echo "the lint did not find the faults of tests/lint/faulty.js (exit $status):" >&2
+    echo "$faults" >&2
+    exit 1
+fi
+lint src/app/scripts/*.js
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_WERROR=ON >/dev/null
 cmake --build build-test
