@@ -195,7 +195,7 @@ QString describePass(const PassReport &report)
         return line + u": not a trial item page, nothing done"_s;
     if (report.pageNotResponding)
         return line +
-               u": the page did not answer the read within the limit (its scripts hold it), nothing done"_s;
+               u": the page was stopped or left before it answered the read, nothing done"_s;
     if (report.pageRead)
         line += u" ("_s + describePageRead(*report.pageRead) + u')';
     if (!report.question) {

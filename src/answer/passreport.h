@@ -46,7 +46,7 @@ struct PassReport
 
     QString pageUrl;
     bool trialItemPage = false;
-    bool pageNotResponding = false; // the page did not answer the read in time: nothing was done
+    bool pageNotResponding = false; // stopped or left before it answered the read: nothing done
     std::optional<PageRead> pageRead;
     bool question = false; // false on a trial item page: the fixed report answer, no lookup
     QString attribute;     // as cut from the question

@@ -146,7 +146,7 @@ QString passStatusText(const PassReport &report)
     if (!report.trialItemPage)
         return u"这不是试用商品页，没有答题。"_s;
     if (report.pageNotResponding)
-        return u"网页没有响应，没有答题：网页上的脚本可能卡住了。可以等一会儿再答题，或者停止这个网页。"_s;
+        return u"网页还没读完就被停止或离开了，没有答题。可以重新打开这一页再答题。"_s;
     if (report.cancelled)
         return u"已取消答题，答案框保持原样。"_s;
     QString text = questionOutcome(report);

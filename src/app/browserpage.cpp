@@ -85,7 +85,10 @@ BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEngi
             Q_EMIT newWindowRefused();
     });
     connect(this, &QWebEnginePage::renderProcessTerminated, this, &BrowserPage::rendererGone);
-    connect(this, &QWebEnginePage::renderProcessPidChanged, this, [this] { ++m_document; });
+    connect(this, &QWebEnginePage::renderProcessPidChanged, this, [this](qint64 pid) {
+        ++m_document;
+        m_rendererLive = pid > 0;
+    });
     connect(this, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
         // Another document is shown: the one that held the pane is behind.
         ++m_document;
@@ -96,6 +99,11 @@ BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEngi
             m_dialogsStopped = false;
         }
     });
+}
+
+BrowserPage::~BrowserPage()
+{
+    *m_alive = false;
 }
 
 bool BrowserPage::acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame)
@@ -239,40 +247,58 @@ void BrowserPage::runPageCall(const QString &call, QObject *context, ScriptDone 
 
 void BrowserPage::runScript(const QString &source, QObject *context, ScriptDone done)
 {
-    // Exactly one answer per call: the script's result, or none once the time-out has passed; never
-    // after the caller's context (or this page) is gone.
+    // Exactly one answer per call, never after the caller's context (or this page) is gone: the
+    // script's result, or none once the page's renderer is gone or the document the call went to is.
+    // A slow page is not a stuck one: past the answer time-out the page is offered for stopping, and
+    // the call goes on waiting for its result.
+    const quint64 id = ++m_lastCall;
     auto settled = std::make_shared<bool>(false);
-    auto settle = [settled, guard = QPointer<QObject>(context), page = QPointer<BrowserPage>(this),
+    // The engine answers pending calls while it destroys the page too, after this class is gone.
+    auto settle = [settled, id, guard = QPointer<QObject>(context), alive = m_alive, this,
                    done = std::move(done)](const ScriptAnswer &answer) {
-        if (*settled)
+        if (*settled || !*alive)
             return;
         *settled = true;
-        if (guard && page)
+        m_unanswered.erase(id);
+        if (guard)
             done(answer);
     };
-    auto *deadline = new QTimer(context);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, this, [this, deadline, settle, document = m_document] {
-        if (m_dialog) {
-            deadline->start(); // the page waits for the user's answer, and so does the call
-            return;
-        }
-        deadline->deleteLater();
-        leftUnanswered(document);
-        settle(ScriptAnswer());
-    });
-    deadline->start(m_answerTimeout);
-    runJavaScript(source, QWebEngineScript::ApplicationWorld,
-                  [settle, deadline = QPointer<QTimer>(deadline),
-                   page = QPointer<BrowserPage>(this)](const QVariant &result) {
-                      if (deadline) {
-                          deadline->stop();
-                          deadline->deleteLater();
-                      }
-                      if (page)
-                          page->answeredAgain();
-                      settle(ScriptAnswer{result, true});
-                  });
+    m_unanswered.emplace(id, [settle] { settle(ScriptAnswer()); });
+
+    auto *overdue = new QTimer(context);
+    auto probing = std::make_shared<bool>(false);
+    connect(overdue, &QTimer::timeout, this,
+            [this, overdue, settled, settle, probing, document = m_document] {
+                if (*settled) {
+                    overdue->deleteLater();
+                    return;
+                }
+                if (m_dialog)
+                    return; // a page that shows a dialog waits for the user, and so does the call
+                leftUnanswered(document);
+                if (std::exchange(*probing, true))
+                    return;
+                // The engine runs a page's calls in the order they were made. A call made now that is
+                // answered before the overdue one shows that the document the overdue one went to is gone
+                // (the pane has committed another), not that the page is busy: it will never be answered.
+                runJavaScript(u"0"_s, QWebEngineScript::ApplicationWorld,
+                              [settle, probing, alive = m_alive, this](const QVariant &) {
+                                  *probing = false;
+                                  if (*alive)
+                                      answeredAgain();
+                                  settle(ScriptAnswer());
+                              });
+            });
+    overdue->start(m_answerTimeout);
+    runJavaScript(
+        source, QWebEngineScript::ApplicationWorld,
+        [settle, overdue = QPointer<QTimer>(overdue), alive = m_alive, this](const QVariant &result) {
+            if (overdue)
+                overdue->deleteLater();
+            if (*alive)
+                answeredAgain();
+            settle(ScriptAnswer{result, true});
+        });
 }
 
 void BrowserPage::leftUnanswered(quint64 document)
@@ -281,6 +307,9 @@ void BrowserPage::leftUnanswered(quint64 document)
         return; // the pane has left the document since: its silence says nothing of the page shown
     m_responding = false;
     Q_EMIT notResponding();
+    // Back waits for the page's word only as long as it would wait for a page that responds.
+    if (std::exchange(m_backAsked, false))
+        stopThenGoBack();
 }
 
 void BrowserPage::answeredAgain()
@@ -291,10 +320,18 @@ void BrowserPage::answeredAgain()
     Q_EMIT respondingAgain();
 }
 
+// Calls into a renderer that is gone get no answer: each is told so now.
+void BrowserPage::settleUnanswered()
+{
+    auto unanswered = std::exchange(m_unanswered, {});
+    for (auto &[id, settle] : unanswered)
+        settle();
+}
+
 bool BrowserPage::stopPage()
 {
     const qint64 pid = renderProcessPid();
-    if (pid <= 0 || pid == QCoreApplication::applicationPid())
+    if (!m_rendererLive || pid <= 0 || pid == QCoreApplication::applicationPid())
         return false;
     // A renderer held by a script takes no request to stop: only the end of its process frees the pane.
     // The engine sees it end, says so (renderProcessTerminated), and starts a new one when needed.
@@ -306,17 +343,22 @@ bool BrowserPage::stopPage()
 
 void BrowserPage::rendererGone()
 {
+    // The engine may go on naming the ended process until it starts another: a renderer that is gone is
+    // neither stopped nor asked again, and the pane goes back at once.
+    m_rendererLive = false;
     ++m_document;
     answeredAgain(); // nothing is left to wait for
+    settleUnanswered();
+    const bool back = std::exchange(m_backAfterStop, false) || std::exchange(m_backAsked, false);
     if (std::exchange(m_stopAsked, false))
         Q_EMIT pageStopped();
-    if (std::exchange(m_backAfterStop, false))
+    if (back)
         triggerAction(Back);
 }
 
 void BrowserPage::goBack()
 {
-    if (m_dialog || renderProcessPid() <= 0) {
+    if (m_dialog || !m_rendererLive || renderProcessPid() <= 0) {
         triggerAction(Back); // nothing in the page can hold the pane
         return;
     }
@@ -328,11 +370,8 @@ void BrowserPage::goBack()
         return; // the page's answer to the last Back is on its way
     m_backAsked = true;
     runScript(u"0"_s, this, [this](const ScriptAnswer &) {
-        m_backAsked = false;
-        if (m_responding)
+        if (std::exchange(m_backAsked, false))
             triggerAction(Back);
-        else
-            stopThenGoBack();
     });
 }
 

@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 
 class QWebEngineNewWindowRequest;
 
@@ -29,18 +31,21 @@ void allowEngineAsRoot();
 // the page's alert, confirm and prompt without blocking the window (pagedialog.h).
 //
 // A page whose scripts hold its renderer (a loop that never yields) answers no script call and commits
-// no navigation within its own site; only a navigation to another site leaves it. Every call into the
-// page is therefore bounded by the answer time-out, past which the page counts as not responding, and
-// the page can be stopped: its renderer is ended, and the next navigation starts a new one.
+// no navigation within its own site; only a navigation to another site leaves it. A call into the page
+// that is not answered within the answer time-out makes the page count as not responding (the window
+// offers to stop it), but the call goes on waiting: a slow page is not a stuck one. It ends when the
+// page answers, when the document it went to is gone, or when the page is stopped: its renderer is
+// ended, and the next navigation starts a new one.
 class BrowserPage final : public QWebEnginePage, public BrowserPane
 {
     Q_OBJECT
 
 public:
     explicit BrowserPage(QWebEngineProfile *profile, QObject *parent = nullptr);
+    ~BrowserPage() override;
 
-    // How long a call into the page waits for its answer. A page that shows one of its dialogs waits
-    // for the user, not stuck: the wait starts again while a dialog is up.
+    // How long a call into the page may go unanswered before the page counts as not responding. A page
+    // that shows one of its dialogs waits for the user, not stuck: it never counts while a dialog is up.
     void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
     // False from a call the page left unanswered until the page answers again or its renderer is gone.
     bool isResponding() const { return m_responding; }
@@ -79,8 +84,8 @@ Q_SIGNALS:
     void newWindowRefused();
     // A dialog of the page was shown.
     void dialogShown(Quillory::PageDialog *dialog);
-    // A call into the page went unanswered for the answer time-out: the page does not respond. Sent for
-    // every such call, so that an offer the user put off can come again.
+    // A call into the page went unanswered for the answer time-out: the page does not respond. Sent again
+    // for each further time-out the call waits, so that an offer the user put off comes again.
     void notResponding();
     // The page answered again after not responding, or the renderer that held it is gone.
     void respondingAgain();
@@ -97,7 +102,7 @@ protected:
                                   const QString &sourceID) override;
 
 private:
-    // What became of one call into the page: the script's result, or no answer within the time-out.
+    // What became of one call into the page: the script's result, or none (the page was stopped or left).
     struct ScriptAnswer
     {
         QVariant result;
@@ -113,6 +118,7 @@ private:
     void leftUnanswered(quint64 document);
     void answeredAgain();
     void rendererGone();
+    void settleUnanswered();
     void stopThenGoBack();
 
     bool m_piecesOnly = false;
@@ -126,6 +132,11 @@ private:
     bool m_backAsked = false;
     bool m_backAfterStop = false;
     bool m_stopAsked = false;
+    bool m_rendererLive = true;
+    // The calls not answered yet, each with the way to settle it unanswered.
+    std::map<quint64, std::function<void()>> m_unanswered;
+    quint64 m_lastCall = 0;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true); // false from the destructor on
 
     // Dialogs: the one that is up, how many the page's site has shown, whether the user stopped them.
     QPointer<PageDialog> m_dialog;

@@ -103,8 +103,8 @@ struct PageSnapshot
     // answer), else exactly one of the alternatives a read can give.
     using Reply = std::variant<std::monostate, PageProbe, ElementTexts, DocumentMarkup, ReadStillKept>;
 
-    // The page did not answer the read in time: its own scripts hold it (a loop that never yields, say).
-    // Nothing was read.
+    // The page never answered the read: it was stopped (its own scripts held it, a loop that never
+    // yields, say) or the pane left it first. Nothing was read.
     bool notResponding = false;
     bool hasDocument = false;
     ElementScope scope = ElementScope::AllElements;
