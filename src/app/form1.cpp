@@ -240,6 +240,13 @@ void Form1::createControls()
         button->setAutoDefault(false);
         button->setDefault(false);
     }
+    // F6 moves the keyboard focus from part to part of the window (the buttons, the bar over a page
+    // that does not respond, the page), Shift+F6 back: a page holds on to Tab, and a page that does not
+    // respond holds on to every key but the window's own.
+    connect(new QShortcut(QKeySequence(Qt::Key_F6), this), &QShortcut::activated, this,
+            [this] { moveFocusBetweenParts(1); });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6), this), &QShortcut::activated, this,
+            [this] { moveFocusBetweenParts(-1); });
     addShiftedAccessKey(Command_dati, Qt::Key_Z);
     addShiftedAccessKey(Command2, Qt::Key_X);
     addShiftedAccessKey(Command1, Qt::Key_C);
@@ -312,6 +319,31 @@ void Form1::setTabOrder()
     const QList<QWidget *> order{WebBrowser1, Command_dati, Text1, Command1, Command2, Check1, Command3};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void Form1::moveFocusBetweenParts(int step)
+{
+    // The strip's first control that takes the focus (the answer button is off during a pass).
+    QWidget *strip = Command_dati;
+    for (QWidget *control : {static_cast<QWidget *>(Command_dati), static_cast<QWidget *>(Command2),
+                             static_cast<QWidget *>(Command1), static_cast<QWidget *>(Check1),
+                             static_cast<QWidget *>(Text1), static_cast<QWidget *>(Command3)}) {
+        if (control->isEnabled()) {
+            strip = control;
+            break;
+        }
+    }
+    QList<QWidget *> parts{strip};
+    if (m_stuckPageBar->isVisible())
+        parts.append(m_stuckPageBar->stopButton());
+    parts.append(WebBrowser1);
+    const QWidget *focus = focusWidget();
+    qsizetype current = 0; // the strip's controls are one part
+    if (focus && m_stuckPageBar->isVisible() && m_stuckPageBar->isAncestorOf(focus))
+        current = 1;
+    else if (focus && (focus == WebBrowser1 || WebBrowser1->isAncestorOf(focus)))
+        current = parts.size() - 1;
+    parts.at((current + step + parts.size()) % parts.size())->setFocus(Qt::ShortcutFocusReason);
 }
 
 // The mnemonic takes Alt+letter; the letter typed in upper case (Shift held) clicks the button too.

@@ -115,6 +115,7 @@ private:
     void nameControls();
     void layoutStrip();
     void setTabOrder();
+    void moveFocusBetweenParts(int step);
     void addShiftedAccessKey(QPushButton *button, Qt::Key key);
     void connectHandlers();
 

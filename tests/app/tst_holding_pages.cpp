@@ -336,7 +336,19 @@ void HoldingPagesTest::stuckPageLetsTheUserOut()
     }
 
     QSignalSpy ended(m_window->page(), &QWebEnginePage::renderProcessTerminated);
-    bar->stopButton()->click();
+    if (then == u"stop, Alt+X"_s) {
+        // By keys alone: F6 leaves the page that holds on to Tab, for the strip, then the bar.
+        QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
+        pageWidget->setFocus();
+        QUILLORY_TRY_VERIFY(pageWidget->hasFocus());
+        QTest::keyClick(pageWidget, Qt::Key_F6);
+        QVERIFY(!pageWidget->hasFocus());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        QCOMPARE(QApplication::focusWidget(), bar->stopButton());
+        QTest::keyClick(bar->stopButton(), Qt::Key_Space);
+    } else {
+        bar->stopButton()->click();
+    }
     QUILLORY_TRY_COMPARE(ended.size(), 1);
     QCOMPARE(ended.first().first().value<QWebEnginePage::RenderProcessTerminationStatus>(),
              QWebEnginePage::KilledTerminationStatus);
