@@ -15,23 +15,27 @@ cleanup() {
 trap cleanup EXIT
 
 # Xvfb picks a free display number and writes it to the descriptor it is given.
+# It is up when it has written it; a busy machine only makes that take longer, so the wait ends on
+# Xvfb's word or its exit (with a ceiling of ten minutes for a server that hangs).
 Xvfb -displayfd 5 -screen 0 "${XVFB_SCREEN:-1280x1024x24}" -nolisten tcp 5>"$work/display" 2>"$work/xvfb.log" &
-pids+=($!)
-for _ in $(seq 100); do
+xvfb=$!
+pids+=("$xvfb")
+for _ in $(seq 6000); do
     [ -s "$work/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
     sleep 0.1
 done
 [ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; echo "Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(cat "$work/display")"
 
-# openbox now and then fails to come up on a loaded machine (it exits, or takes its time to claim the
-# screen): it is given 30 s, and started again if it has exited, up to three times.
+# openbox now and then fails to come up on a loaded machine (it exits): it is started again, up to three
+# times. One that runs is waited for until it has claimed the screen (a ceiling of ten minutes).
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 for attempt in 1 2 3; do
     openbox --sm-disable >"$work/openbox.log" 2>&1 &
     wm=$!
     pids+=("$wm")
-    for _ in $(seq 300); do
+    for _ in $(seq 6000); do
         wm_ready && break
         kill -0 "$wm" 2>/dev/null || break
         sleep 0.1
