@@ -29,7 +29,7 @@ StuckPageBar::StuckPageBar(QWidget *parent) : QFrame(parent)
     m_stop->setAccessibleName(m_stop->text());
     m_stop->setAccessibleDescription(u"结束这个网页，之后可以后退或打开别的网页"_s);
     m_wait->setAccessibleName(m_wait->text());
-    m_wait->setAccessibleDescription(u"让网页继续运行，不再提示，直到它又没有响应"_s);
+    m_wait->setAccessibleDescription(u"继续等这个网页；它一直没有响应的话，过一会儿会再提示"_s);
 
     auto *layout = new QHBoxLayout(this);
     layout->addWidget(m_text, 1);
