@@ -194,8 +194,7 @@ QString describePass(const PassReport &report)
     if (!report.trialItemPage)
         return line + u": not a trial item page, nothing done"_s;
     if (report.pageNotResponding)
-        return line +
-               u": the page was stopped or left before it answered the read, nothing done"_s;
+        return line + u": the page was stopped or left before it answered the read, nothing done"_s;
     if (report.pageRead)
         line += u" ("_s + describePageRead(*report.pageRead) + u')';
     if (!report.question) {

@@ -507,8 +507,7 @@ void TestAnswerRules::passStatus_data()
     stuck.trialItemPage = true;
     stuck.pageNotResponding = true;
     QTest::newRow("page not responding")
-        << stuck
-        << u"网页还没读完就被停止或离开了，没有答题。可以重新打开这一页再答题。"_s;
+        << stuck << u"网页还没读完就被停止或离开了，没有答题。可以重新打开这一页再答题。"_s;
     // A page's texts stay on one line and short, so that a page cannot fill the window with its own.
     PassReport hostile = answeredFrom(AnswerSource::List);
     hostile.attribute = u"品\n牌\u202e"_s;
