@@ -48,7 +48,7 @@ inline void openWindow(std::unique_ptr<Form1> &window)
 inline void runPass(Form1 &window)
 {
     window.Command_dati->click();
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!window.answeringPass()->isRunning(), 30000);
+    QUILLORY_TRY_VERIFY(!window.answeringPass()->isRunning());
     QVERIFY(window.Command_dati->isEnabled());
 }
 
