@@ -41,7 +41,7 @@ inline void openWindow(std::unique_ptr<Form1> &window)
 {
     window = std::make_unique<Form1>(shortLimits());
     window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(window.get(), eventCeilingMs));
 }
 
 // A pass from the answer button to its end.

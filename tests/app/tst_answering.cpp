@@ -74,7 +74,7 @@ void AnsweringTest::init()
     clearPages();
     m_window = std::make_unique<Form1>(options());
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
 }
 
 void AnsweringTest::cleanup()

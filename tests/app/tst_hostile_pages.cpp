@@ -446,7 +446,7 @@ void HostilePagesTest::credentialsGoAsABrowserSendsThem()
     options.autoAnswerIntervalMs = 200;
     m_window = std::make_unique<Form1>(options);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
 
     // The answer link's site sets a Strict, a Lax and a plain cookie in the pane, as a login would.
     HttpReply login = HttpReply::html("<p>logged in</p>", "utf-8");

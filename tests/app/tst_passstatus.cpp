@@ -83,7 +83,7 @@ void PassStatusTest::init()
     clearPages();
     m_window = std::make_unique<Form1>(options());
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
 }
 
 void PassStatusTest::cleanup()
@@ -219,7 +219,7 @@ void PassStatusTest::cancelWhileWaiting()
     QVERIFY(m_window->answeringPass()->isRunning());
     if (byKey) {
         m_window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
         QTest::keyClick(m_window->WebBrowser1->focusProxy(), Qt::Key_Escape);
     } else {
         QTest::mouseClick(m_window->status(), Qt::LeftButton);

@@ -76,7 +76,7 @@ void ProductPagesTest::openWindow(std::chrono::milliseconds keep)
     options.clock = &m_clock;
     m_window = std::make_unique<Form1>(options);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
 }
 
 void ProductPagesTest::openTrialPage(const QString &url)
@@ -212,7 +212,7 @@ void ProductPagesTest::scriptBuiltProductPage()
     options.renderLimits.total = 60s; // a ceiling: the page is read once its scripts have built it
     m_window = std::make_unique<Form1>(options);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
     openTrialPage();
     const PassReport report = runPass();
     QCOMPARE(m_window->Text1->text(), answer);
