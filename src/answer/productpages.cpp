@@ -256,6 +256,7 @@ void ProductPages::settle(const std::shared_ptr<Entry> &entry, const Page &settl
             forWaiter.elapsedMs = (now - waiter.askedAt).count();
         waiter.done(forWaiter);
     }
+    Q_EMIT fetchEnded();
 }
 
 void ProductPages::drop(const std::shared_ptr<Entry> &entry)

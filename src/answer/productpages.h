@@ -63,6 +63,11 @@ public:
     // stays only for a reload of the same page (prepare).
     void leave();
 
+Q_SIGNALS:
+    // A fetch has ended: its page is kept (or, failed or out of date, dropped), and the passes that
+    // waited for it have it.
+    void fetchEnded();
+
 private:
     struct Entry;
 

@@ -87,6 +87,7 @@ public:
 
     BrowserPage *page() const { return m_page; }
     AnsweringPass *answeringPass() const { return m_pass.get(); }
+    ProductPages *productPages() const { return m_productPages.get(); }
 
     QPushButton *Command_dati = nullptr;
     QPushButton *Command2 = nullptr;

@@ -7,12 +7,14 @@
 #include "answer/passrules.h"
 #include "answer/passstatus.h"
 #include "answer/trialsite.h"
+#include "eventwait.h"
 #include "fakeproductsource.h"
 #include "pagetext/pagedownloader.h"
 
 #include <QObject>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <optional>
 
@@ -572,11 +574,18 @@ void TestAnswerRules::autoAnswerFollowsTheCheckBox()
         autoAnswer.follow(click);
     QCOMPARE(autoAnswer.timer()->interval(), interval);
     QCOMPARE(autoAnswer.timer()->isTicking(), interval > 0);
-    QTest::qWait(200);
-    if (interval > 0)
-        QVERIFY(ticks.size() >= 2);
-    else
+    if (interval > 0) {
+        QTRY_VERIFY_WITH_TIMEOUT(ticks.size() >= 2, Testing::eventCeilingMs);
+    } else {
+        // A timer of the mode's interval, started after the clicks, fires three times: a tick would
+        // have come before each of them.
+        QTimer reference;
+        reference.setTimerType(Qt::PreciseTimer);
+        QSignalSpy fired(&reference, &QTimer::timeout);
+        reference.start(40);
+        QTRY_VERIFY_WITH_TIMEOUT(fired.size() >= 3, Testing::eventCeilingMs);
         QCOMPARE(ticks.size(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAnswerRules)

@@ -105,15 +105,19 @@ void HostilePagesTest::schemesNeverReachTheDesktop()
     QFETCH(bool, navigates);
 
     const QString start = u"http://try.taobao.com/start.htm"_s;
+    const QString probe = u"http://try.taobao.com/probe.htm"_s;
     servePage(u"http://try.taobao.com/next.htm"_s, u"<p>next</p>"_s);
+    servePage(probe, u"<p>probe</p>"_s);
     const QString quoted = target.toHtmlEscaped();
-    servePage(start, u"<html><body><a id=\"link\" href=\""_s + quoted +
+    servePage(start, u"<html><body><a id=\"probe\" href=\"/probe.htm\">probe</a><a id=\"link\" href=\""_s +
+                         quoted +
                          u"\">link</a>"
                          u"<button id=\"script\" onclick=\"location.href = this.dataset.to\" data-to=\""_s +
                          quoted + u"\">go</button><iframe id=\"frame\" srcdoc=\"<a id='link' href='"_s +
                          quoted + u"'>link</a>\"></iframe></body></html>"_s);
     QVERIFY(loadAndWait(*m_window->page(), QUrl(start)));
     LaunchRecorder launcher;
+    QSignalSpy urls(m_window->page(), &QWebEnginePage::urlChanged);
 
     if (how == u"frame"_s)
         pressEnterOn(u"document.getElementById('frame').contentDocument.getElementById('link').focus()"_s);
@@ -123,8 +127,12 @@ void HostilePagesTest::schemesNeverReachTheDesktop()
     if (navigates) {
         QUILLORY_TRY_COMPARE(m_window->page()->url(), QUrl(target));
     } else {
-        runEventLoop(300); // a web page loads in a few milliseconds here
-        QCOMPARE(m_window->page()->url(), QUrl(start));
+        // Then a link of the page to a web page, the same way: the pane goes there, and what the page
+        // asked for before it has been decided by then. The pane went nowhere else.
+        pressEnterOn(u"document.getElementById('probe').focus()"_s);
+        QUILLORY_TRY_COMPARE(m_window->page()->url(), QUrl(probe));
+        for (const QList<QVariant> &changed : std::as_const(urls))
+            QCOMPARE(changed.first().toUrl(), QUrl(probe));
     }
     QCOMPARE(launcher.launched, QList<QUrl>());
 }
@@ -150,28 +158,33 @@ void HostilePagesTest::dialogLoopLetsTheWindowClose()
 
     bool dialogUp = false;
     bool closed = false;
-    QElapsedTimer closing;
-    // Runs while the first dialog waits for an answer, a moment after it came up.
-    const auto act = [&] {
-        PageDialog *up = shown.isEmpty() ? nullptr : shown.last().first().value<PageDialog *>();
-        dialogUp = up && up->isVisible();
-        QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8)); // the window works
-        closing.start();
-        m_window->close();
-        closed = !m_window->isVisible();
-    };
-    connect(
-        m_window->page(), &BrowserPage::dialogShown, m_window.get(),
-        [&] { QTimer::singleShot(200, m_window.get(), act); }, Qt::SingleShotConnection);
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(closed, 10000);
-    QVERIFY(dialogUp);
-    QCOMPARE(m_window->Timer1->interval(), shortLimits().autoAnswerIntervalMs);
+    qsizetype shownWhenClosed = -1;
+    bool hiddenAtOnce = false;
     const auto nothingShown = [] {
         const QWidgetList windows = QApplication::topLevelWidgets();
         return std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); });
     };
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(nothingShown(), 3000);
-    QVERIFY(closing.elapsed() < 3000);
+    // Runs while the first dialog waits for an answer: in the dialog's own wait, once it is up.
+    const auto act = [&] {
+        PageDialog *up = shown.isEmpty() ? nullptr : shown.last().first().value<PageDialog *>();
+        dialogUp = up && up->isVisible();
+        QTest::mouseClick(m_window->Check1, Qt::LeftButton, {}, QPoint(8, 8)); // the window works
+        m_window->close();
+        closed = !m_window->isVisible();
+        hiddenAtOnce = nothingShown(); // the close took the dialog down with the window
+        shownWhenClosed = shown.size();
+    };
+    connect(
+        m_window->page(), &BrowserPage::dialogShown, m_window.get(),
+        [&] { QTimer::singleShot(0, m_window.get(), act); }, Qt::SingleShotConnection);
+    QUILLORY_TRY_VERIFY(closed);
+    QVERIFY(dialogUp);
+    QCOMPARE(m_window->Timer1->interval(), shortLimits().autoAnswerIntervalMs);
+    // The close itself ends the loop: the dialog went with the window, without an answer from anyone,
+    // and the page's next dialogs are not shown.
+    QVERIFY(hiddenAtOnce);
+    QUILLORY_TRY_VERIFY(nothingShown());
+    QCOMPARE(shown.size(), shownWhenClosed);
 }
 
 // From a page's second dialog on, the user may stop the rest.
@@ -211,7 +224,8 @@ void HostilePagesTest::popUpStormIsDropped()
     clock.start();
     runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
-    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    // How long is this machine's business, not a pass or fail (the benchmarks measure the pass).
+    qInfo("the pass beside the storm took %lld ms", clock.elapsed());
     QCOMPARE(refused.size(), 0);
     QCOMPARE(QApplication::topLevelWidgets().size(), 1);
     for (const HttpRequest &request : proxy().requests())
@@ -427,6 +441,13 @@ void HostilePagesTest::credentialsGoAsABrowserSendsThem()
     QFETCH(bool, keyDownloads);
     QFETCH(QStringList, withKey);
 
+    // Auto-answer's timer ticks soon, so that the test sees what a tick does.
+    WindowOptions options = shortLimits();
+    options.autoAnswerIntervalMs = 200;
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+
     // The answer link's site sets a Strict, a Lax and a plain cookie in the pane, as a login would.
     HttpReply login = HttpReply::html("<p>logged in</p>", "utf-8");
     login.withHeader("Set-Cookie", "s=1; Path=/; SameSite=Strict")
@@ -448,10 +469,18 @@ void HostilePagesTest::credentialsGoAsABrowserSendsThem()
         }
         return std::nullopt;
     };
+    const auto requestsForLink = [&] {
+        int count = 0;
+        for (const HttpRequest &request : proxy().requests())
+            count += request.url == QUrl(answerLink) ? 1 : 0;
+        return count;
+    };
+    QSignalSpy reported(m_window->answeringPass(), &AnsweringPass::reported);
     QVERIFY(loadAndWait(*m_window->page(), QUrl(trialPage)));
     m_window->Check1->click(); // auto-answer on: its timer must not act for another site's page
-    if (withoutKey == QStringList{u"NO DOWNLOAD"_s}) {
-        runEventLoop(1500);
+    const bool noEarlyDownload = withoutKey == QStringList{u"NO DOWNLOAD"_s};
+    if (noEarlyDownload) {
+        QUILLORY_TRY_VERIFY(!reported.isEmpty()); // a tick's pass has done all it does
         QVERIFY(!cookiesSent());
         QCOMPARE(inPage(u"document.getElementById('answer').value"_s).toString(), QString());
     } else {
@@ -459,9 +488,12 @@ void HostilePagesTest::credentialsGoAsABrowserSendsThem()
         QCOMPARE(*cookiesSent(), withoutKey);
     }
     m_window->Check1->click();
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(!m_window->answeringPass()->isRunning(), 10000);
+    QUILLORY_TRY_VERIFY(!m_window->answeringPass()->isRunning());
 
-    proxy().clearRequests();
+    // Where nothing was to be downloaded before the key, the key's download is the first request for
+    // the link that the server sees: one made before it would have come first.
+    if (!noEarlyDownload)
+        proxy().clearRequests();
     runPass();
     QCOMPARE(m_window->Text1->text(), u"长春"_s);
     if (!keyDownloads) {
@@ -469,6 +501,8 @@ void HostilePagesTest::credentialsGoAsABrowserSendsThem()
     } else {
         QUILLORY_TRY_VERIFY(cookiesSent().has_value());
         QCOMPARE(*cookiesSent(), withKey);
+        if (noEarlyDownload)
+            QCOMPARE(requestsForLink(), 1);
     }
 }
 

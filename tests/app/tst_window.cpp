@@ -35,7 +35,7 @@ QString readDocumentText(BrowserPage &page, bool markup)
         getWebHtml(page, &context, receive);
     else
         getWebContent(page, &context, receive);
-    (void)waitFor([&] { return done; }, 20000);
+    (void)waitFor([&] { return done; });
     return text;
 }
 
@@ -48,7 +48,7 @@ std::optional<PageSnapshot> readRootMarkup(BrowserPage &page)
     request.scope = ElementScope::RootOnly;
     QObject context;
     page.readPage(request, &context, [&](const PageSnapshot &result) { snapshot = result; });
-    (void)waitFor([&] { return snapshot.has_value(); }, 20000);
+    (void)waitFor([&] { return snapshot.has_value(); });
     return snapshot;
 }
 
@@ -209,7 +209,7 @@ void WindowTest::storedSettings()
 void WindowTest::tabOrderStartsInThePane()
 {
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
     QUILLORY_TRY_VERIFY(
         m_window->WebBrowser1->hasFocus() ||
         (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
@@ -243,7 +243,7 @@ void WindowTest::accessKeysClickTheirButtons()
     QFETCH(QString, button);
 
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
     m_window->Text1->setFocus();
     QList<std::pair<QString, QSignalSpy *>> spies;
     for (QPushButton *each : m_window->findChildren<QPushButton *>())
@@ -307,7 +307,7 @@ void WindowTest::layoutRule()
 void WindowTest::paneFollowsOuterSize()
 {
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
     m_window->resize(1000, 667);
     const auto expectPane = [&] {
         const QSize outer = m_window->frameGeometry().size();

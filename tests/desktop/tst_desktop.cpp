@@ -2,6 +2,7 @@
 // window manager, with a default browser that only writes down what it is given. What is checked is
 // what the window system holds (window titles, icons, the active window) and what the child printed.
 
+#include "eventwait.h"
 #include "httpfixture.h"
 
 #include <QApplication>
@@ -29,7 +30,7 @@ QString xprop(const QString &window, const QStringList &properties)
     process.setProcessEnvironment(env);
     QStringList arguments = window.isEmpty() ? QStringList{u"-root"_s} : QStringList{u"-id"_s, window};
     process.start(u"xprop"_s, arguments + properties);
-    process.waitForFinished(5000);
+    process.waitForFinished(eventCeilingMs);
     return QString::fromUtf8(process.readAllStandardOutput());
 }
 
@@ -124,7 +125,7 @@ void DesktopTest::cleanup()
 {
     for (QProcess *program : std::as_const(m_running)) {
         program->kill();
-        program->waitForFinished(5000);
+        program->waitForFinished(eventCeilingMs);
         delete program;
     }
     m_running.clear();
@@ -163,7 +164,8 @@ QStringList DesktopTest::browserLaunches() const
 QString DesktopTest::waitForWindow(QProcess &program)
 {
     QStringList windows;
-    if (!QTest::qWaitFor([&] { return !(windows = windowsOf(program.processId())).isEmpty(); }, 30000)) {
+    if (!QTest::qWaitFor([&] { return !(windows = windowsOf(program.processId())).isEmpty(); },
+                         eventCeilingMs)) {
         qWarning("no window; the program said: %s", program.readAllStandardError().constData());
         return {};
     }
@@ -201,7 +203,7 @@ void DesktopTest::commandLine()
 
     for (bool display : {false, true}) {
         const std::unique_ptr<QProcess> program = start(arguments, display);
-        QVERIFY(program->waitForFinished(10000));
+        QVERIFY(program->waitForFinished(eventCeilingMs));
         QCOMPARE(program->exitStatus(), QProcess::NormalExit);
         QCOMPARE(program->exitCode(), exitCode);
         const QString stdOut = QString::fromUtf8(program->readAllStandardOutput());
@@ -228,14 +230,14 @@ void DesktopTest::windowSystemShowsCaptionIconAndClass()
     const QString window = waitForWindow(*program);
     QVERIFY(!window.isEmpty());
 
-    QTRY_COMPARE(xprop(window, {u"_NET_WM_NAME"_s}).trimmed(),
-                 u"_NET_WM_NAME(UTF8_STRING) = \""_s + caption + u'"');
+    QTRY_COMPARE_WITH_TIMEOUT(xprop(window, {u"_NET_WM_NAME"_s}).trimmed(),
+                              u"_NET_WM_NAME(UTF8_STRING) = \""_s + caption + u'"', eventCeilingMs);
     QVERIFY2(xprop(window, {u"_NET_WM_ICON"_s}).contains(u"Icon (32 x 32)"_s), "no 32-pixel icon");
     QCOMPARE(xprop(window, {u"WM_CLASS"_s}).trimmed(), u"WM_CLASS(STRING) = \"quillory\", \"quillory\""_s);
     QFile entry(QStringLiteral(QUILLORY_DESKTOP_ENTRY));
     QVERIFY(entry.open(QIODevice::ReadOnly));
     QVERIFY(QString::fromUtf8(entry.readAll()).contains(u"\nStartupWMClass=quillory\n"_s));
-    QTRY_COMPARE(browserLaunches().size(), 1); // the promotional link, once
+    QTRY_COMPARE_WITH_TIMEOUT(browserLaunches().size(), 1, eventCeilingMs); // the promotional link, once
     QVERIFY(profileTouched());
 }
 
@@ -247,27 +249,28 @@ void DesktopTest::secondStartRaisesTheFirst()
     m_running.append(first);
     const QString firstWindow = waitForWindow(*first);
     QVERIFY(!firstWindow.isEmpty());
-    QTRY_COMPARE(browserLaunches().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(browserLaunches().size(), 1, eventCeilingMs);
 
     QWidget other; // another window takes the focus meanwhile
     other.setWindowTitle(u"other"_s);
     other.resize(300, 200);
     other.show();
     other.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&other));
-    QTRY_VERIFY(sameWindow(activeWindow(), QString::number(other.winId(), 16).prepend(u"0x"_s)));
+    QVERIFY(QTest::qWaitForWindowActive(&other, eventCeilingMs));
+    QTRY_VERIFY_WITH_TIMEOUT(sameWindow(activeWindow(), QString::number(other.winId(), 16).prepend(u"0x"_s)),
+                             eventCeilingMs);
 
     const std::unique_ptr<QProcess> second = start();
-    QVERIFY(second->waitForFinished(10000));
+    QVERIFY(second->waitForFinished(eventCeilingMs));
     QCOMPARE(second->exitStatus(), QProcess::NormalExit);
     QCOMPARE(second->exitCode(), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(sameWindow(activeWindow(), firstWindow), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(sameWindow(activeWindow(), firstWindow), eventCeilingMs);
     QCOMPARE(windowsOf(first->processId()).size(), 1);
     QCOMPARE(browserLaunches().size(), 1); // no second hand-off of the promotional link
     QCOMPARE(first->state(), QProcess::Running);
 
     first->kill(); // SIGKILL: the lock and the socket stay behind
-    QVERIFY(first->waitForFinished(5000));
+    QVERIFY(first->waitForFinished(eventCeilingMs));
     QProcess *third = start().release();
     m_running.append(third);
     QVERIFY(!waitForWindow(*third).isEmpty());
@@ -292,7 +295,7 @@ void DesktopTest::twoProfilesRunSideBySide()
 
     for (const QString &home : {QString(), otherHome}) {
         const std::unique_ptr<QProcess> again = start({}, true, home);
-        QVERIFY(again->waitForFinished(10000));
+        QVERIFY(again->waitForFinished(eventCeilingMs));
         QCOMPARE(again->exitCode(), 0);
     }
     QCOMPARE(windowsOf(first->processId()).size(), 1);

@@ -122,6 +122,59 @@ HttpReply &HttpReply::withHeader(QByteArray name, QByteArray value)
     return *this;
 }
 
+struct ReplyGate::State
+{
+    mutable QMutex mutex;
+    bool open = false;
+    QList<std::pair<QObject *, std::function<void()>>> waiting;
+};
+
+std::shared_ptr<ReplyGate::State> ReplyGate::makeState()
+{
+    return std::make_shared<State>();
+}
+
+void ReplyGate::open()
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->open = true;
+    // Posted while the lock is held: a context that is going waits in `forget` until this is done,
+    // and its destruction then drops what was posted to it.
+    for (auto &[context, act] : m_state->waiting)
+        QMetaObject::invokeMethod(context, std::move(act), Qt::QueuedConnection);
+    m_state->waiting.clear();
+}
+
+bool ReplyGate::isOpen() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return m_state->open;
+}
+
+int ReplyGate::held() const
+{
+    QMutexLocker lock(&m_state->mutex);
+    return int(m_state->waiting.size());
+}
+
+void ReplyGate::whenOpen(QObject *context, std::function<void()> act)
+{
+    {
+        QMutexLocker lock(&m_state->mutex);
+        if (!m_state->open) {
+            m_state->waiting.append({context, std::move(act)});
+            return;
+        }
+    }
+    act();
+}
+
+void ReplyGate::forget(QObject *context)
+{
+    QMutexLocker lock(&m_state->mutex);
+    m_state->waiting.removeIf([context](const auto &item) { return item.first == context; });
+}
+
 struct HttpFixture::Shared
 {
     mutable QMutex mutex;
@@ -175,6 +228,11 @@ public:
             QTimer::singleShot(0, this, [this] { processRequests(); });
         }
     }
+    ~Connection() override
+    {
+        for (const std::shared_ptr<ReplyGate> &gate : std::as_const(m_gates))
+            gate->forget(this);
+    }
 
 private:
     void processRequests()
@@ -199,13 +257,24 @@ private:
                                       (request->version == "HTTP/1.0" && !connection.contains("keep-alive"));
             const bool headOnly = request->method == "HEAD";
             m_busy = true;
-            if (reply.delay.count() > 0) {
-                QTimer::singleShot(reply.delay, this, [this, reply, clientCloses, headOnly] {
-                    act(reply, clientCloses, headOnly);
+            if (reply.gate) {
+                m_gates.append(reply.gate);
+                reply.gate->whenOpen(this, [this, reply, clientCloses, headOnly] {
+                    actAfterDelay(reply, clientCloses, headOnly);
                 });
             } else {
-                act(reply, clientCloses, headOnly);
+                actAfterDelay(reply, clientCloses, headOnly);
             }
+        }
+    }
+
+    void actAfterDelay(const HttpReply &reply, bool clientCloses, bool headOnly)
+    {
+        if (reply.delay.count() > 0) {
+            QTimer::singleShot(reply.delay, this,
+                               [this, reply, clientCloses, headOnly] { act(reply, clientCloses, headOnly); });
+        } else {
+            act(reply, clientCloses, headOnly);
         }
     }
 
@@ -339,6 +408,7 @@ private:
 
     QTcpSocket *m_socket;
     std::shared_ptr<Shared> m_shared;
+    QList<std::shared_ptr<ReplyGate>> m_gates; // that this connection has waited at
     QByteArray m_in;
     bool m_busy = false;
 };

@@ -33,9 +33,37 @@
 #include <memory>
 #include <utility>
 
+class QObject;
 class QThread;
 
 namespace Quillory::Testing {
+
+// Holds the replies given it until the test opens it: a server that answers exactly when the test says,
+// however fast or slow the machine is. The serving thread goes on serving other connections meanwhile.
+// Thread-safe.
+class ReplyGate
+{
+public:
+    ReplyGate() = default;
+    ReplyGate(const ReplyGate &) = delete;
+    ReplyGate &operator=(const ReplyGate &) = delete;
+
+    // Sends every reply held, and from now on each at once.
+    void open();
+    bool isOpen() const;
+    // How many replies it holds now: a request that has arrived and waits for the gate.
+    int held() const;
+
+    // For the fixture: runs `act` on `context`'s thread once the gate is open (at once if it is).
+    void whenOpen(QObject *context, std::function<void()> act);
+    // For the fixture: `context` is going; what it waits for is forgotten.
+    void forget(QObject *context);
+
+private:
+    struct State;
+    std::shared_ptr<State> m_state = makeState();
+    static std::shared_ptr<State> makeState();
+};
 
 using HttpHeaders = QList<std::pair<QByteArray, QByteArray>>;
 
@@ -81,6 +109,8 @@ struct HttpReply
     qsizetype partialBody = 0;          // Stall: how much of the body is sent before the stall
     qsizetype trickleBytes = 4;         // Trickle
     std::chrono::milliseconds trickleInterval{20};
+    // Non-null: nothing is done until this gate opens (then `delay`, then `behaviour`).
+    std::shared_ptr<ReplyGate> gate;
 
     // An HTML page; `charset` empty: "Content-Type: text/html" without a charset parameter.
     static HttpReply html(QByteArray body, QByteArrayView charset = {}, int status = 200);
