@@ -36,7 +36,6 @@
     const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
     const firstElementChildOf = getterOf(Element.prototype, 'firstElementChild');
     const replaceChildrenOn = Element.prototype.replaceChildren;
-    const getAttributeNodeNSOn = Element.prototype.getAttributeNodeNS;
     const innerTextOf = getterOf(HTMLElement.prototype, 'innerText');
     const templateContentOf = getterOf(HTMLTemplateElement.prototype, 'content');
     const attributeNameOf = getterOf(Attr.prototype, 'name');
@@ -322,23 +321,47 @@
     // ---- Keeping a read while the document changes harmlessly ----
     //
     // The window cuts the question out of a read and tells the page which stretches of the text decided
-    // the cut (the markers it found and the text it took) and which characters its markers are made of.
-    // From then on the page judges every change of the document: a change is harmless when it lies
-    // wholly outside those stretches and what it puts in holds none of those characters (and is not
-    // empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
-    // anything the cut took, and a fresh read would give the same cut. Changes made between a read and the
-    // window's word on it are held and judged once the word comes. Anything else drops the read. Only what
-    // the cut depends on is kept: the links are read afresh at every pass.
+    // the cut (each marker it found and the text it took) and which characters its markers are made of.
+    // The read is kept while the text of the document can only differ from the read's text in this way:
+    // some stretches apart from the deciding ones (not even next to them) are each replaced by a text
+    // that holds no marker character, or by the empty text at a junction no marker can span.
+    //
+    // Why the cut stays the same: no marker occurrence of the new text can overlap a replacement (it
+    // would hold a character of it), nor span a junction, so every occurrence lies in an unchanged piece,
+    // at its old place less a shift that keeps the order; the deciding occurrences are among them, and no
+    // other one comes first in any search the cut made, since it would have come first in the read too.
+    // The text the cut took is itself deciding, so it is unchanged.
+    //
+    // Which changes are such replacements, judged on what the document holds now (a later change of
+    // the same node is judged again when it comes):
+    // - the data of a text, comment or instruction the read wrote, still where it was, apart from the
+    //   deciding stretches: now non-empty and without a marker character (escaping adds none);
+    // - the attributes of an element the read wrote, still where it was, whose start tag lies apart: each
+    //   name and value without a marker character; none left only when the tag name holds no marker
+    //   character ("<EM" and ">" would meet);
+    // - the children of an element (or of a template's contents) the read wrote, still where it was,
+    //   whose inner markup lies apart: now text nodes alone, without a marker character (its tags stand
+    //   on either side: no marker spans "><");
+    // - anything outside the root element (the doctype, comments beside the root), but for the root
+    //   element itself, and anything in a tree the document no longer holds.
+    // Anything else drops the read: an element put in anywhere, a change at the root's own children while
+    // the cut found anything, a node that has been moved since the read, another root element, a node the
+    // read did not write. Changes made between a read and the window's word on it are held and judged
+    // once the word comes. Only what the cut depends on is kept: the links are read afresh at every pass.
     let generation = 0;   // of the last read of the markup
     let lastRead = null;  // that read's record, until the window's word on it or a change that drops it
     let heldChanges = []; // made since that read, to be judged on the window's word
     const MAX_HELD_CHANGES = 10000;
-    let kept = null;        // {generation, leaves, startTags, inners, significant}
-    let lastDropAt = now(); // when a read was last dropped (or the document began)
+    const MAX_JUDGED_NODES = 64; // children or attributes looked at for one change: beyond, it drops
+    let kept = null;             // {generation, root, leaves, startTags, inners, significant, anyStretch}
+    let lastDropAt = now();      // when a read was last dropped (or the document began)
     let observer = null;
+    let moved = new WeakSet(); // nodes taken out or put in since the last read
     const OBSERVED = {childList : true, characterData : true, attributes : true, subtree : true};
     const contentOwners = new WeakMap(); // a template's contents -> the template
-    const addedSince = new WeakSet();    // text nodes a harmless change put in
+    const isConnectedOf = getterOf(Node.prototype, 'isConnected');
+    const rootNodeOf = Node.prototype.getRootNode;
+    const childNodesOf = getterOf(Node.prototype, 'childNodes');
 
     const drop = () => {
         kept = null;
@@ -347,54 +370,91 @@
         lastDropAt = now();
     };
     const holdsSignificant = (s) => kept.significant.test(s);
-    const innerIsKept = (owner) => kept.inners.has(owner);
-    const ownerOf = (node) => nodeTypeOf.call(node) === ELEMENT_NODE ? node : contentOwners.get(node);
-    const harmlessText = (node) =>
-        nodeTypeOf.call(node) === TEXT_NODE && dataOf.call(node) !== '' && !holdsSignificant(dataOf.call(node));
+    // Whether a node is in the text the read wrote: in the document (the root's subtree: nothing else
+    // of the document takes part in a change judged here), or in the contents of a template that is.
+    const inText = (node) => {
+        if (isConnectedOf.call(node)) return true;
+        const owner = contentOwners.get(rootNodeOf.call(node));
+        return owner !== undefined && inText(owner);
+    };
+    // The children of `parent` (an element, or a template's contents) now: text nodes alone, without a
+    // marker character, and not too many to look at.
+    const onlyHarmlessText = (parent) => {
+        const children = childNodesOf.call(isTemplate(parent) ? templateContentOf.call(parent) : parent);
+        const n = nodeListLength.call(children);
+        if (n > MAX_JUDGED_NODES) return false;
+        for (let i = 0; i < n; ++i) {
+            const child = nodeListItem.call(children, i);
+            if (nodeTypeOf.call(child) !== TEXT_NODE || holdsSignificant(dataOf.call(child))) return false;
+        }
+        return true;
+    };
+    // A change among the children of `target` (an element or a template's contents).
+    const harmlessChildren = (target) => {
+        const owner = nodeTypeOf.call(target) === ELEMENT_NODE ? target : contentOwners.get(target);
+        if (owner === undefined || moved.has(owner)) return false;
+        if (!inText(owner)) return true; // a tree the document no longer holds
+        if (owner === kept.root ? kept.anyStretch : kept.inners.has(owner)) return false;
+        return onlyHarmlessText(owner);
+    };
     const harmless = (change) => {
         const target = change.target;
-        const root = documentElementOf.call(document);
         switch (change.type) {
         case 'characterData': {
+            const parent = parentOf.call(target);
+            if (parent === null) return true;                           // in no tree
+            if (nodeTypeOf.call(parent) === DOCUMENT_NODE) return true; // beside the root: in no part
+            if (moved.has(target)) return harmlessChildren(parent);
+            if (!inText(target)) return true;
             if (kept.leaves.has(target)) return false;
-            if (addedSince.has(target)) {
-                const owner = parentOf.call(target);
-                if (owner === null || innerIsKept(ownerOf(owner))) return false;
-            }
-            return dataOf.call(target) !== '' && !holdsSignificant(dataOf.call(target));
+            const data = dataOf.call(target);
+            return data !== '' && !holdsSignificant(data);
         }
         case 'attributes': {
-            if (target === root) return true; // the root's own start tag is in no part
+            if (target === kept.root) return true; // the root's own start tag is in no part
+            if (moved.has(target)) return false;
+            if (!inText(target)) return true;
             if (kept.startTags.has(target)) return false;
-            const attribute = getAttributeNodeNSOn.call(target, change.attributeNamespace, change.attributeName);
-            return attribute === null || (!holdsSignificant(attributeNameOf.call(attribute)) &&
-                                          !holdsSignificant(attributeValueOf.call(attribute)));
+            const attributes = attributesOf.call(target);
+            const n = attributeCount.call(attributes);
+            if (n > MAX_JUDGED_NODES) return false;
+            if (n === 0) return !holdsSignificant(tagNameOf.call(target));
+            for (let i = 0; i < n; ++i) {
+                const a = attributeAt.call(attributes, i);
+                if (holdsSignificant(attributeNameOf.call(a)) || holdsSignificant(attributeValueOf.call(a)))
+                    return false;
+            }
+            return true;
         }
         case 'childList': {
-            const added = change.addedNodes, removed = change.removedNodes;
-            if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // outside the root: in no part, but for the root itself
+            if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // beside the root: in no part, but for the root itself
+                const added = change.addedNodes, removed = change.removedNodes;
                 for (let i = 0; i < nodeListLength.call(removed); ++i)
                     if (nodeTypeOf.call(nodeListItem.call(removed, i)) === ELEMENT_NODE) return false;
                 for (let i = 0; i < nodeListLength.call(added); ++i)
                     if (nodeTypeOf.call(nodeListItem.call(added, i)) === ELEMENT_NODE) return false;
                 return true;
             }
-            const owner = ownerOf(target);
-            if (owner === undefined || innerIsKept(owner)) return false;
-            const count = nodeListLength.call(added);
-            for (let i = 0; i < count; ++i) {
-                const node = nodeListItem.call(added, i);
-                if (!harmlessText(node)) return false;
-                addedSince.add(node);
-            }
-            // Nodes taken out with nothing put in: their neighbours meet, unless one is the parent's tag.
-            return count > 0 || change.previousSibling === null || change.nextSibling === null;
+            return harmlessChildren(target);
         }
         default:
             return false;
         }
     };
+    // Every node a change took out or put in counts as moved before any change of the batch is judged.
+    const noteMoves = (changes) => {
+        for (const change of changes) {
+            if (change.type !== 'childList') continue;
+            for (const list of [change.addedNodes, change.removedNodes])
+                for (let i = 0, n = nodeListLength.call(list); i < n; ++i) moved.add(nodeListItem.call(list, i));
+        }
+    };
     const judgeAll = (changes) => {
+        if (kept.root !== documentElementOf.call(document)) {
+            drop();
+            return false;
+        }
+        noteMoves(changes);
         for (const change of changes) {
             if (!harmless(change)) {
                 drop();
@@ -414,6 +474,8 @@
     };
     const takeChanges = () => {
         if (observer !== null) judge(observer.takeRecords());
+        // Another root element (document.open, say) is a change of the root itself.
+        if (kept !== null && kept.root !== documentElementOf.call(document)) drop();
     };
     const observe = (record) => {
         if (observer === null) {
@@ -447,9 +509,11 @@
         const escaped = Array.from(characters, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')).join('');
         kept = {
             generation : readGeneration,
+            root : lastRead.root,
             leaves,
             startTags,
             inners,
+            anyStretch : stretches.length > 0,
             significant : new RegExp('[' + (escaped || '\\u0000') + ']')
         };
         lastRead = null;
@@ -477,8 +541,9 @@
         const checked = result.engine === native;
         generation += 1;
         kept = null; // a new read supersedes the one kept: changes from now on are held for this one
-        lastRead = {generation, record, hidden : result.hidden};
+        lastRead = {generation, record, hidden : result.hidden, root};
         heldChanges = [];
+        moved = new WeakSet();
         observe(record);
         const reply = {markup : units(result.text), route, checked, generation};
         if (withRanges || result.hidden) {
