@@ -152,6 +152,7 @@
                 return tag + '>';
             },
             isVoid : (e) => namespaceOf.call(e) === XHTML && VOID_ELEMENTS.has(localNameOf.call(e)),
+            isRawText : isRawTextParent,
             leaf : (node, parent) => {
                 switch (nodeTypeOf.call(node)) {
                 case TEXT_NODE:
@@ -230,13 +231,9 @@
         };
     };
 
-    // Where the walk wrote each node, for telling later which changes of the document can touch what a
-    // pass read: offsets into the text, [start, end) of each leaf's markup, and of each element its start
-    // tag's '<', its inner markup's start and end.
+    // Where the read wrote each element, for telling later which changes of the document can touch what
+    // a pass read: offsets into the text of its start tag's '<', its inner markup's start and end.
     const newRecord = () => ({
-        leaves : [],
-        leafStarts : [],
-        leafEnds : [],
         elements : [],
         tagStarts : [],
         innerStarts : [],
@@ -260,15 +257,9 @@
         for (;;) {
             if (child !== null) {
                 if (nodeTypeOf.call(child) !== ELEMENT_NODE) {
-                    const start = text.length;
                     const piece = pieces.leaf(child, parent);
                     text += piece;
                     engine += piece;
-                    if (record) {
-                        record.leaves.push(child);
-                        record.leafStarts.push(start);
-                        record.leafEnds.push(text.length);
-                    }
                     child = nextSiblingOf.call(child);
                     continue;
                 }
@@ -309,8 +300,155 @@
         }
     };
 
+    // ---- The names put into the engine's own markup ----
+    //
+    // The engine's inner markup of the root differs from the document text only in the element names,
+    // and a tagName is as long as the name the engine writes. The scan goes through the elements in
+    // document order (never through the texts) alongside the engine's markup and, at each '<' of it,
+    // matches the one thing the document says comes there: the end tag of the element it is in, once
+    // that element's element children are through; at "<!" or "<?" the next comment or instruction in
+    // document order; else the start tag of the next element. Each is matched character for character
+    // against what the engine writes for it: name and attributes, a comment's data, a raw-text element's
+    // whole inner markup as the engine serializes it. What lies between two matches holds no '<': text,
+    // which the engine writes escaped. Where a match put a name that differs from its tagName, the scan
+    // notes the offset and the tagName (the window writes them in), and only when every element, comment
+    // and instruction has been matched and the markup is through; else null, and the walk writes the
+    // markup. (An element whose content the engine leaves out, under a void element
+    // or straight in a template, and elements inside a raw-text element, leave it to the walk too.)
+    const SHOW_COMMENTS = 0x80 | 0x40; // comments and processing instructions
+    const createTreeWalkerIn = Document.prototype.createTreeWalker;
+    const walkerNext = TreeWalker.prototype.nextNode;
+    const fragmentFirstElementChildOf = getterOf(DocumentFragment.prototype, 'firstElementChild');
+    const nextElementSiblingOf = getterOf(Element.prototype, 'nextElementSibling');
+    const startsWithOn = String.prototype.startsWith;
+    const hasAttributesOn = Element.prototype.hasAttributes;
+    const indexOfOn = String.prototype.indexOf;
+    const scanNames = (root, native, record) => {
+        // Where a tagName goes: [offset, index into `tags`, ...], for each name that differs from it.
+        let names = new Int32Array(1024);
+        let count = 0;
+        const tags = [];
+        const tagIndex = new Map();
+        const putName = (at, tag, name) => {
+            if (tag === name) return true;
+            if (tag.length !== name.length) return false;
+            let index = tagIndex.get(tag);
+            if (index === undefined) {
+                index = tags.length;
+                tags.push(tag);
+                tagIndex.set(tag, index);
+            }
+            if (count + 2 > names.length) {
+                const larger = new Int32Array(2 * names.length);
+                larger.set(names);
+                names = larger;
+            }
+            names[count++] = at;
+            names[count++] = index;
+            return true;
+        };
+        // The element the scan is in: its next element child, the walker over its comments, its slot.
+        let frame = {
+            element : root,
+            tag : '',
+            name : '',
+            next : firstElementChildOf.call(root),
+            slot : -1,
+            comments : createTreeWalkerIn.call(document, root, SHOW_COMMENTS)
+        };
+        const frames = [];
+        let cursor = 0;
+        const kinds = new Map(); // tagName -> {name, isVoid, isTemplate, isRawText}
+        const kindOf = (e) => ({
+            name : qualifiedNameOf(e),
+            isVoid : walkPieces.isVoid(e),
+            isTemplate : isTemplate(e),
+            isRawText : walkPieces.isRawText(e),
+        });
+        for (;;) {
+            const q = indexOfOn.call(native, '<', cursor);
+            if (q < 0) break;
+            const c = native.charCodeAt(q + 1);
+            if (c === 47) { // '/': the end tag of the element the scan is in
+                if (frames.length === 0 || frame.next !== null) return null;
+                const end = q + 2 + frame.name.length;
+                if (!startsWithOn.call(native, frame.name, q + 2) || native.charCodeAt(end) !== 62 ||
+                    !putName(q + 2, frame.tag, frame.name))
+                    return null;
+                record.innerEnds[frame.slot] = q;
+                cursor = end + 1;
+                frame = frames.pop();
+                continue;
+            }
+            if (c === 33 || c === 63) { // '!' or '?': the next comment or instruction
+                const node = walkerNext.call(frame.comments);
+                if (node === null) return null;
+                const markup = walkPieces.leaf(node, null);
+                if (!startsWithOn.call(native, markup, q)) return null;
+                cursor = q + markup.length;
+                continue;
+            }
+            const e = frame.next;
+            if (e === null) return null;
+            // What an element of its tagName was found to be, when the markup holds that name here: the
+            // name is followed by ' ' or '>', which no name holds, so it is this element's own name, and
+            // tagName and name tell the kind. Else this element's own.
+            const tag = tagNameOf.call(e);
+            let kind = kinds.get(tag);
+            if (kind === undefined || !startsWithOn.call(native, kind.name, q + 1)) {
+                kind = kindOf(e);
+                if (!startsWithOn.call(native, kind.name, q + 1)) return null;
+                kinds.set(tag, kind);
+            }
+            const name = kind.name;
+            let at = q + 1 + name.length;
+            if (!hasAttributesOn.call(e)) {
+                if (native.charCodeAt(at) !== 62) return null; // '>'
+                at += 1;
+            } else {
+                const rest = walkPieces.startTagRest(e);
+                if (!startsWithOn.call(native, rest, at)) return null;
+                at += rest.length;
+            }
+            if (!putName(q + 1, tag, name)) return null;
+            const slot = record.elements.length;
+            record.elements.push(e);
+            record.tagStarts.push(q);
+            record.innerStarts.push(at);
+            record.innerEnds.push(at);
+            frame.next = nextElementSiblingOf.call(e);
+            cursor = at;
+            if (kind.isVoid) {
+                if (firstChildOfNode.call(e) !== null) return null;
+                continue;
+            }
+            let next = firstElementChildOf.call(e);
+            let comments = frame.comments;
+            if (kind.isTemplate) {
+                if (firstChildOfNode.call(e) !== null) return null;
+                record.templates.push(e);
+                const content = templateContentOf.call(e);
+                next = fragmentFirstElementChildOf.call(content);
+                comments = createTreeWalkerIn.call(document, content, SHOW_COMMENTS);
+            } else if (kind.isRawText) {
+                if (next !== null) return null;
+                const inner = innerHtmlOf.call(e);
+                if (!startsWithOn.call(native, inner, at)) return null;
+                cursor = at + inner.length;
+                // Its comments are in its inner markup, matched above.
+                for (let n = firstChildOfNode.call(e); n !== null; n = nextSiblingOf.call(n))
+                    if (nodeTypeOf.call(n) !== TEXT_NODE && walkerNext.call(comments) !== n) return null;
+            }
+            frames.push(frame);
+            frame = {element : e, tag, name, next, slot, comments};
+        }
+        if (frames.length !== 0 || frame.next !== null || walkerNext.call(frame.comments) !== null) return null;
+        return {names : names.slice(0, count).buffer, tags};
+    };
+
     // Every UTF-16 code unit of a text, lone surrogates included, as raw bytes: strings that come back
     // from a script pass through UTF-8 on their way, which has no room for a lone surrogate.
+    const loneSurrogate = /\p{Cs}/u;
     const units = (s) => {
         const n = s.length;
         const array = new Uint16Array(n);
@@ -334,8 +472,8 @@
     //
     // Which changes are such replacements, judged on what the document holds now (a later change of
     // the same node is judged again when it comes):
-    // - the data of a text, comment or instruction the read wrote, still where it was, apart from the
-    //   deciding stretches: now non-empty and without a marker character (escaping adds none);
+    // - the data of a text, comment or instruction the read wrote, still where it was, in an element whose
+    //   inner markup lies apart: now non-empty and without a marker character (escaping adds none);
     // - the attributes of an element the read wrote, still where it was, whose start tag lies apart: each
     //   name and value without a marker character; none left only when the tag name holds no marker
     //   character ("<EM" and ">" would meet);
@@ -353,7 +491,7 @@
     let heldChanges = []; // made since that read, to be judged on the window's word
     const MAX_HELD_CHANGES = 10000;
     const MAX_JUDGED_NODES = 64; // children or attributes looked at for one change: beyond, it drops
-    let kept = null;             // {generation, root, leaves, startTags, inners, significant, anyStretch}
+    let kept = null;             // {generation, root, startTags, inners, significant, anyStretch}
     let lastDropAt = now();      // when a read was last dropped (or the document began)
     let observer = null;
     let moved = new WeakSet(); // nodes taken out or put in since the last read
@@ -406,7 +544,9 @@
             if (nodeTypeOf.call(parent) === DOCUMENT_NODE) return true; // beside the root: in no part
             if (moved.has(target)) return harmlessChildren(parent);
             if (!inText(target)) return true;
-            if (kept.leaves.has(target)) return false;
+            // Its data lies inside its parent's inner markup: apart from the deciding stretches when that is.
+            const owner = nodeTypeOf.call(parent) === ELEMENT_NODE ? parent : contentOwners.get(parent);
+            if (owner === undefined || (owner === kept.root ? kept.anyStretch : kept.inners.has(owner))) return false;
             const data = dataOf.call(target);
             return data !== '' && !holdsSignificant(data);
         }
@@ -499,9 +639,7 @@
             return false;
         };
         const r = lastRead.record;
-        const leaves = new Set(), startTags = new Set(), inners = new Set();
-        for (let i = 0; i < r.leaves.length; ++i)
-            if (touches(r.leafStarts[i], r.leafEnds[i])) leaves.add(r.leaves[i]);
+        const startTags = new Set(), inners = new Set();
         for (let i = 0; i < r.elements.length; ++i) {
             if (touches(r.tagStarts[i], r.innerStarts[i])) startTags.add(r.elements[i]);
             if (touches(r.innerStarts[i], r.innerEnds[i])) inners.add(r.elements[i]);
@@ -510,7 +648,6 @@
         kept = {
             generation : readGeneration,
             root : lastRead.root,
-            leaves,
             startTags,
             inners,
             anyStretch : stretches.length > 0,
@@ -528,9 +665,18 @@
     const readMarkup = (root, withRanges, piecesOnly) => {
         takeChanges();
         const native = innerHtmlOf.call(root);
-        let route = 'walk';
+        let route = 'scan';
         let record = newRecord();
-        let result = piecesOnly ? null : serializeInner(root, walkPieces, record);
+        let result = null;
+        if (!piecesOnly) {
+            const scanned = scanNames(root, native, record);
+            if (scanned !== null) result = {text : native, engine : native, hidden : false, names : scanned};
+        }
+        if (result === null && !piecesOnly) {
+            route = 'walk';
+            record = newRecord();
+            result = serializeInner(root, walkPieces, record);
+        }
         let pieces = null;
         if (result === null || result.engine !== native) {
             route = 'pieces';
@@ -545,7 +691,14 @@
         heldChanges = [];
         moved = new WeakSet();
         observe(record);
-        const reply = {markup : units(result.text), route, checked, generation};
+        // A text crosses as a string when it holds no lone surrogate (which the way back has no room
+        // for), else as its code units.
+        const reply =
+            {markup : loneSurrogate.test(result.text) ? units(result.text) : result.text, route, checked, generation};
+        if (result.names) {
+            reply.names = result.names.names;
+            reply.tagNames = result.names.tags.map(units);
+        }
         if (withRanges || result.hidden) {
             const inAll = new Map();
             for (let i = 0; i < record.elements.length; ++i) inAll.set(record.elements[i], i);
@@ -649,7 +802,9 @@
         // Always {hasDocument, token, links, scriptMs}: the links as [text, href] (the text as UTF-16 code
         // units, either null when it cannot be read), when `links`. Then by `part`:
         // - "html": {kept: true} when `kept` ({token, generation}) names the read this document still keeps;
-        //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
+        //   else a new read, {markup, route, checked, generation} (the markup a string, or its UTF-16 code
+        //   units when it holds a lone surrogate), with the scan {names, tagNames} (each tagName to write
+        //   over the engine's name at an offset: see scanNames) and, unless `rootOnly` (or when needed),
         //   {ranges, hiddenParts}: see readMarkup.
         // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
         // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long ago a
