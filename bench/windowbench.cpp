@@ -167,6 +167,8 @@ QString pageReadName(const std::optional<PageRead> &read)
     switch (*read) {
     case PageRead::Kept:
         return u"kept"_s;
+    case PageRead::Scan:
+        return u"scan"_s;
     case PageRead::Walk:
         return u"walk"_s;
     case PageRead::Pieces:

@@ -124,6 +124,8 @@ QString describePageRead(PageRead read)
     switch (read) {
     case PageRead::Kept:
         return u"question cut ahead, page unchanged since"_s;
+    case PageRead::Scan:
+        return u"page read from the engine's markup, names matched against the elements"_s;
     case PageRead::Walk:
         return u"page read by the script's serializer, checked against the engine's"_s;
     case PageRead::Pieces:
@@ -165,6 +167,8 @@ PageRead pageReadOf(const PageSnapshot &page)
     const DocumentMarkup *markup = page.markup();
     if (!markup)
         return PageRead::Parts;
+    if (markup->route == MarkupRoute::Scan)
+        return PageRead::Scan;
     if (markup->route == MarkupRoute::Walk)
         return PageRead::Walk;
     return markup->checked ? PageRead::Pieces : PageRead::PiecesUnchecked;

@@ -20,6 +20,7 @@ namespace Quillory {
 enum class PageRead
 {
     Kept,            // the cut made ahead of the key, the page's read still kept
+    Scan,            // a fresh read: the engine's own markup with the tagNames put in where its names are
     Walk,            // a fresh read, written by the page script's serializer and checked
     Pieces,          // a fresh read, every piece but the names written by the engine
     PiecesUnchecked, // as Pieces, but even that differed from the engine's own markup

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 #include <cstring>
 
 using namespace Qt::StringLiterals;
@@ -83,8 +85,33 @@ QList<std::pair<qint32, qint32>> rangesFrom(const QByteArray &bytes)
 DocumentMarkup markupFrom(const QVariantMap &map)
 {
     DocumentMarkup markup;
-    markup.rootMarkup = unitsText(map.value(u"markup"_s)).value_or(QString());
-    markup.route = map.value(u"route"_s).toString() == u"pieces"_s ? MarkupRoute::Pieces : MarkupRoute::Walk;
+    // The markup crosses as a string, or as its code units when it holds a lone surrogate.
+    const QVariant text = map.value(u"markup"_s);
+    markup.rootMarkup =
+        text.typeId() == QMetaType::QString ? text.toString() : unitsText(text).value_or(QString());
+    // Each tagName over the name the engine wrote, where the page found it (same length: see the scan).
+    const QByteArray names = map.value(u"names"_s).toByteArray();
+    const QVariantList tagNames = map.value(u"tagNames"_s).toList();
+    if (!names.isEmpty()) {
+        QList<QString> tags;
+        tags.reserve(tagNames.size());
+        for (const QVariant &tag : tagNames)
+            tags.append(unitsText(tag).value_or(QString()));
+        QChar *text = markup.rootMarkup.data();
+        const qsizetype size = markup.rootMarkup.size();
+        for (qsizetype i = 0; i + 1 < names.size() / qsizetype(sizeof(qint32)); i += 2) {
+            qint32 pair[2];
+            std::memcpy(pair, names.constData() + i * qsizetype(sizeof(qint32)), sizeof(pair));
+            const auto [at, index] = pair;
+            if (index < 0 || index >= tags.size() || at < 0 || at + tags[index].size() > size)
+                continue;
+            std::copy(tags[index].cbegin(), tags[index].cend(), text + at);
+        }
+    }
+    const QString route = map.value(u"route"_s).toString();
+    markup.route = route == u"scan"_s     ? MarkupRoute::Scan
+                   : route == u"pieces"_s ? MarkupRoute::Pieces
+                                          : MarkupRoute::Walk;
     markup.checked = map.value(u"checked"_s).toBool();
     markup.generation = map.value(u"generation"_s).toULongLong();
     if (map.contains(u"ranges"_s)) {

@@ -55,6 +55,7 @@ struct PageReadRequest
 // How the page wrote the markup between the element names (documenttext.h).
 enum class MarkupRoute
 {
+    Scan,   // the engine's own markup, tagNames put where matching it against the elements found the names
     Walk,   // the page script's own serializer, checked against the engine's
     Pieces, // every piece but the names serialized by the engine itself
 };

@@ -36,7 +36,6 @@
     const outerHtmlOf = getterOf(Element.prototype, 'outerHTML');
     const firstElementChildOf = getterOf(Element.prototype, 'firstElementChild');
     const replaceChildrenOn = Element.prototype.replaceChildren;
-    const getAttributeNodeNSOn = Element.prototype.getAttributeNodeNS;
     const innerTextOf = getterOf(HTMLElement.prototype, 'innerText');
     const templateContentOf = getterOf(HTMLTemplateElement.prototype, 'content');
     const attributeNameOf = getterOf(Attr.prototype, 'name');
@@ -153,6 +152,7 @@
                 return tag + '>';
             },
             isVoid : (e) => namespaceOf.call(e) === XHTML && VOID_ELEMENTS.has(localNameOf.call(e)),
+            isRawText : isRawTextParent,
             leaf : (node, parent) => {
                 switch (nodeTypeOf.call(node)) {
                 case TEXT_NODE:
@@ -231,13 +231,9 @@
         };
     };
 
-    // Where the walk wrote each node, for telling later which changes of the document can touch what a
-    // pass read: offsets into the text, [start, end) of each leaf's markup, and of each element its start
-    // tag's '<', its inner markup's start and end.
+    // Where the read wrote each element, for telling later which changes of the document can touch what
+    // a pass read: offsets into the text of its start tag's '<', its inner markup's start and end.
     const newRecord = () => ({
-        leaves : [],
-        leafStarts : [],
-        leafEnds : [],
         elements : [],
         tagStarts : [],
         innerStarts : [],
@@ -261,15 +257,9 @@
         for (;;) {
             if (child !== null) {
                 if (nodeTypeOf.call(child) !== ELEMENT_NODE) {
-                    const start = text.length;
                     const piece = pieces.leaf(child, parent);
                     text += piece;
                     engine += piece;
-                    if (record) {
-                        record.leaves.push(child);
-                        record.leafStarts.push(start);
-                        record.leafEnds.push(text.length);
-                    }
                     child = nextSiblingOf.call(child);
                     continue;
                 }
@@ -310,8 +300,155 @@
         }
     };
 
+    // ---- The names put into the engine's own markup ----
+    //
+    // The engine's inner markup of the root differs from the document text only in the element names,
+    // and a tagName is as long as the name the engine writes. The scan goes through the elements in
+    // document order (never through the texts) alongside the engine's markup and, at each '<' of it,
+    // matches the one thing the document says comes there: the end tag of the element it is in, once
+    // that element's element children are through; at "<!" or "<?" the next comment or instruction in
+    // document order; else the start tag of the next element. Each is matched character for character
+    // against what the engine writes for it: name and attributes, a comment's data, a raw-text element's
+    // whole inner markup as the engine serializes it. What lies between two matches holds no '<': text,
+    // which the engine writes escaped. Where a match put a name that differs from its tagName, the scan
+    // notes the offset and the tagName (the window writes them in), and only when every element, comment
+    // and instruction has been matched and the markup is through; else null, and the walk writes the
+    // markup. (An element whose content the engine leaves out, under a void element
+    // or straight in a template, and elements inside a raw-text element, leave it to the walk too.)
+    const SHOW_COMMENTS = 0x80 | 0x40; // comments and processing instructions
+    const createTreeWalkerIn = Document.prototype.createTreeWalker;
+    const walkerNext = TreeWalker.prototype.nextNode;
+    const fragmentFirstElementChildOf = getterOf(DocumentFragment.prototype, 'firstElementChild');
+    const nextElementSiblingOf = getterOf(Element.prototype, 'nextElementSibling');
+    const startsWithOn = String.prototype.startsWith;
+    const hasAttributesOn = Element.prototype.hasAttributes;
+    const indexOfOn = String.prototype.indexOf;
+    const scanNames = (root, native, record) => {
+        // Where a tagName goes: [offset, index into `tags`, ...], for each name that differs from it.
+        let names = new Int32Array(1024);
+        let count = 0;
+        const tags = [];
+        const tagIndex = new Map();
+        const putName = (at, tag, name) => {
+            if (tag === name) return true;
+            if (tag.length !== name.length) return false;
+            let index = tagIndex.get(tag);
+            if (index === undefined) {
+                index = tags.length;
+                tags.push(tag);
+                tagIndex.set(tag, index);
+            }
+            if (count + 2 > names.length) {
+                const larger = new Int32Array(2 * names.length);
+                larger.set(names);
+                names = larger;
+            }
+            names[count++] = at;
+            names[count++] = index;
+            return true;
+        };
+        // The element the scan is in: its next element child, the walker over its comments, its slot.
+        let frame = {
+            element : root,
+            tag : '',
+            name : '',
+            next : firstElementChildOf.call(root),
+            slot : -1,
+            comments : createTreeWalkerIn.call(document, root, SHOW_COMMENTS)
+        };
+        const frames = [];
+        let cursor = 0;
+        const kinds = new Map(); // tagName -> {name, isVoid, isTemplate, isRawText}
+        const kindOf = (e) => ({
+            name : qualifiedNameOf(e),
+            isVoid : walkPieces.isVoid(e),
+            isTemplate : isTemplate(e),
+            isRawText : walkPieces.isRawText(e),
+        });
+        for (;;) {
+            const q = indexOfOn.call(native, '<', cursor);
+            if (q < 0) break;
+            const c = native.charCodeAt(q + 1);
+            if (c === 47) { // '/': the end tag of the element the scan is in
+                if (frames.length === 0 || frame.next !== null) return null;
+                const end = q + 2 + frame.name.length;
+                if (!startsWithOn.call(native, frame.name, q + 2) || native.charCodeAt(end) !== 62 ||
+                    !putName(q + 2, frame.tag, frame.name))
+                    return null;
+                record.innerEnds[frame.slot] = q;
+                cursor = end + 1;
+                frame = frames.pop();
+                continue;
+            }
+            if (c === 33 || c === 63) { // '!' or '?': the next comment or instruction
+                const node = walkerNext.call(frame.comments);
+                if (node === null) return null;
+                const markup = walkPieces.leaf(node, null);
+                if (!startsWithOn.call(native, markup, q)) return null;
+                cursor = q + markup.length;
+                continue;
+            }
+            const e = frame.next;
+            if (e === null) return null;
+            // What an element of its tagName was found to be, when the markup holds that name here: the
+            // name is followed by ' ' or '>', which no name holds, so it is this element's own name, and
+            // tagName and name tell the kind. Else this element's own.
+            const tag = tagNameOf.call(e);
+            let kind = kinds.get(tag);
+            if (kind === undefined || !startsWithOn.call(native, kind.name, q + 1)) {
+                kind = kindOf(e);
+                if (!startsWithOn.call(native, kind.name, q + 1)) return null;
+                kinds.set(tag, kind);
+            }
+            const name = kind.name;
+            let at = q + 1 + name.length;
+            if (!hasAttributesOn.call(e)) {
+                if (native.charCodeAt(at) !== 62) return null; // '>'
+                at += 1;
+            } else {
+                const rest = walkPieces.startTagRest(e);
+                if (!startsWithOn.call(native, rest, at)) return null;
+                at += rest.length;
+            }
+            if (!putName(q + 1, tag, name)) return null;
+            const slot = record.elements.length;
+            record.elements.push(e);
+            record.tagStarts.push(q);
+            record.innerStarts.push(at);
+            record.innerEnds.push(at);
+            frame.next = nextElementSiblingOf.call(e);
+            cursor = at;
+            if (kind.isVoid) {
+                if (firstChildOfNode.call(e) !== null) return null;
+                continue;
+            }
+            let next = firstElementChildOf.call(e);
+            let comments = frame.comments;
+            if (kind.isTemplate) {
+                if (firstChildOfNode.call(e) !== null) return null;
+                record.templates.push(e);
+                const content = templateContentOf.call(e);
+                next = fragmentFirstElementChildOf.call(content);
+                comments = createTreeWalkerIn.call(document, content, SHOW_COMMENTS);
+            } else if (kind.isRawText) {
+                if (next !== null) return null;
+                const inner = innerHtmlOf.call(e);
+                if (!startsWithOn.call(native, inner, at)) return null;
+                cursor = at + inner.length;
+                // Its comments are in its inner markup, matched above.
+                for (let n = firstChildOfNode.call(e); n !== null; n = nextSiblingOf.call(n))
+                    if (nodeTypeOf.call(n) !== TEXT_NODE && walkerNext.call(comments) !== n) return null;
+            }
+            frames.push(frame);
+            frame = {element : e, tag, name, next, slot, comments};
+        }
+        if (frames.length !== 0 || frame.next !== null || walkerNext.call(frame.comments) !== null) return null;
+        return {names : names.slice(0, count).buffer, tags};
+    };
+
     // Every UTF-16 code unit of a text, lone surrogates included, as raw bytes: strings that come back
     // from a script pass through UTF-8 on their way, which has no room for a lone surrogate.
+    const loneSurrogate = /\p{Cs}/u;
     const units = (s) => {
         const n = s.length;
         const array = new Uint16Array(n);
@@ -322,23 +459,47 @@
     // ---- Keeping a read while the document changes harmlessly ----
     //
     // The window cuts the question out of a read and tells the page which stretches of the text decided
-    // the cut (the markers it found and the text it took) and which characters its markers are made of.
-    // From then on the page judges every change of the document: a change is harmless when it lies
-    // wholly outside those stretches and what it puts in holds none of those characters (and is not
-    // empty, so that no two neighbours meet): then it can neither create a marker nor move or alter
-    // anything the cut took, and a fresh read would give the same cut. Changes made between a read and the
-    // window's word on it are held and judged once the word comes. Anything else drops the read. Only what
-    // the cut depends on is kept: the links are read afresh at every pass.
+    // the cut (each marker it found and the text it took) and which characters its markers are made of.
+    // The read is kept while the text of the document can only differ from the read's text in this way:
+    // some stretches apart from the deciding ones (not even next to them) are each replaced by a text
+    // that holds no marker character, or by the empty text at a junction no marker can span.
+    //
+    // Why the cut stays the same: no marker occurrence of the new text can overlap a replacement (it
+    // would hold a character of it), nor span a junction, so every occurrence lies in an unchanged piece,
+    // at its old place less a shift that keeps the order; the deciding occurrences are among them, and no
+    // other one comes first in any search the cut made, since it would have come first in the read too.
+    // The text the cut took is itself deciding, so it is unchanged.
+    //
+    // Which changes are such replacements, judged on what the document holds now (a later change of
+    // the same node is judged again when it comes):
+    // - the data of a text, comment or instruction the read wrote, still where it was, in an element whose
+    //   inner markup lies apart: now non-empty and without a marker character (escaping adds none);
+    // - the attributes of an element the read wrote, still where it was, whose start tag lies apart: each
+    //   name and value without a marker character; none left only when the tag name holds no marker
+    //   character ("<EM" and ">" would meet);
+    // - the children of an element (or of a template's contents) the read wrote, still where it was,
+    //   whose inner markup lies apart: now text nodes alone, without a marker character (its tags stand
+    //   on either side: no marker spans "><");
+    // - anything outside the root element (the doctype, comments beside the root), but for the root
+    //   element itself, and anything in a tree the document no longer holds.
+    // Anything else drops the read: an element put in anywhere, a change at the root's own children while
+    // the cut found anything, a node that has been moved since the read, another root element, a node the
+    // read did not write. Changes made between a read and the window's word on it are held and judged
+    // once the word comes. Only what the cut depends on is kept: the links are read afresh at every pass.
     let generation = 0;   // of the last read of the markup
     let lastRead = null;  // that read's record, until the window's word on it or a change that drops it
     let heldChanges = []; // made since that read, to be judged on the window's word
     const MAX_HELD_CHANGES = 10000;
-    let kept = null;        // {generation, leaves, startTags, inners, significant}
-    let lastDropAt = now(); // when a read was last dropped (or the document began)
+    const MAX_JUDGED_NODES = 64; // children or attributes looked at for one change: beyond, it drops
+    let kept = null;             // {generation, root, startTags, inners, significant, anyStretch}
+    let lastDropAt = now();      // when a read was last dropped (or the document began)
     let observer = null;
+    let moved = new WeakSet(); // nodes taken out or put in since the last read
     const OBSERVED = {childList : true, characterData : true, attributes : true, subtree : true};
     const contentOwners = new WeakMap(); // a template's contents -> the template
-    const addedSince = new WeakSet();    // text nodes a harmless change put in
+    const isConnectedOf = getterOf(Node.prototype, 'isConnected');
+    const rootNodeOf = Node.prototype.getRootNode;
+    const childNodesOf = getterOf(Node.prototype, 'childNodes');
 
     const drop = () => {
         kept = null;
@@ -347,54 +508,93 @@
         lastDropAt = now();
     };
     const holdsSignificant = (s) => kept.significant.test(s);
-    const innerIsKept = (owner) => kept.inners.has(owner);
-    const ownerOf = (node) => nodeTypeOf.call(node) === ELEMENT_NODE ? node : contentOwners.get(node);
-    const harmlessText = (node) =>
-        nodeTypeOf.call(node) === TEXT_NODE && dataOf.call(node) !== '' && !holdsSignificant(dataOf.call(node));
+    // Whether a node is in the text the read wrote: in the document (the root's subtree: nothing else
+    // of the document takes part in a change judged here), or in the contents of a template that is.
+    const inText = (node) => {
+        if (isConnectedOf.call(node)) return true;
+        const owner = contentOwners.get(rootNodeOf.call(node));
+        return owner !== undefined && inText(owner);
+    };
+    // The children of `parent` (an element, or a template's contents) now: text nodes alone, without a
+    // marker character, and not too many to look at.
+    const onlyHarmlessText = (parent) => {
+        const children = childNodesOf.call(isTemplate(parent) ? templateContentOf.call(parent) : parent);
+        const n = nodeListLength.call(children);
+        if (n > MAX_JUDGED_NODES) return false;
+        for (let i = 0; i < n; ++i) {
+            const child = nodeListItem.call(children, i);
+            if (nodeTypeOf.call(child) !== TEXT_NODE || holdsSignificant(dataOf.call(child))) return false;
+        }
+        return true;
+    };
+    // A change among the children of `target` (an element or a template's contents).
+    const harmlessChildren = (target) => {
+        const owner = nodeTypeOf.call(target) === ELEMENT_NODE ? target : contentOwners.get(target);
+        if (owner === undefined || moved.has(owner)) return false;
+        if (!inText(owner)) return true; // a tree the document no longer holds
+        if (owner === kept.root ? kept.anyStretch : kept.inners.has(owner)) return false;
+        return onlyHarmlessText(owner);
+    };
     const harmless = (change) => {
         const target = change.target;
-        const root = documentElementOf.call(document);
         switch (change.type) {
         case 'characterData': {
-            if (kept.leaves.has(target)) return false;
-            if (addedSince.has(target)) {
-                const owner = parentOf.call(target);
-                if (owner === null || innerIsKept(ownerOf(owner))) return false;
-            }
-            return dataOf.call(target) !== '' && !holdsSignificant(dataOf.call(target));
+            const parent = parentOf.call(target);
+            if (parent === null) return true;                           // in no tree
+            if (nodeTypeOf.call(parent) === DOCUMENT_NODE) return true; // beside the root: in no part
+            if (moved.has(target)) return harmlessChildren(parent);
+            if (!inText(target)) return true;
+            // Its data lies inside its parent's inner markup: apart from the deciding stretches when that is.
+            const owner = nodeTypeOf.call(parent) === ELEMENT_NODE ? parent : contentOwners.get(parent);
+            if (owner === undefined || (owner === kept.root ? kept.anyStretch : kept.inners.has(owner))) return false;
+            const data = dataOf.call(target);
+            return data !== '' && !holdsSignificant(data);
         }
         case 'attributes': {
-            if (target === root) return true; // the root's own start tag is in no part
+            if (target === kept.root) return true; // the root's own start tag is in no part
+            if (moved.has(target)) return false;
+            if (!inText(target)) return true;
             if (kept.startTags.has(target)) return false;
-            const attribute = getAttributeNodeNSOn.call(target, change.attributeNamespace, change.attributeName);
-            return attribute === null || (!holdsSignificant(attributeNameOf.call(attribute)) &&
-                                          !holdsSignificant(attributeValueOf.call(attribute)));
+            const attributes = attributesOf.call(target);
+            const n = attributeCount.call(attributes);
+            if (n > MAX_JUDGED_NODES) return false;
+            if (n === 0) return !holdsSignificant(tagNameOf.call(target));
+            for (let i = 0; i < n; ++i) {
+                const a = attributeAt.call(attributes, i);
+                if (holdsSignificant(attributeNameOf.call(a)) || holdsSignificant(attributeValueOf.call(a)))
+                    return false;
+            }
+            return true;
         }
         case 'childList': {
-            const added = change.addedNodes, removed = change.removedNodes;
-            if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // outside the root: in no part, but for the root itself
+            if (nodeTypeOf.call(target) === DOCUMENT_NODE) { // beside the root: in no part, but for the root itself
+                const added = change.addedNodes, removed = change.removedNodes;
                 for (let i = 0; i < nodeListLength.call(removed); ++i)
                     if (nodeTypeOf.call(nodeListItem.call(removed, i)) === ELEMENT_NODE) return false;
                 for (let i = 0; i < nodeListLength.call(added); ++i)
                     if (nodeTypeOf.call(nodeListItem.call(added, i)) === ELEMENT_NODE) return false;
                 return true;
             }
-            const owner = ownerOf(target);
-            if (owner === undefined || innerIsKept(owner)) return false;
-            const count = nodeListLength.call(added);
-            for (let i = 0; i < count; ++i) {
-                const node = nodeListItem.call(added, i);
-                if (!harmlessText(node)) return false;
-                addedSince.add(node);
-            }
-            // Nodes taken out with nothing put in: their neighbours meet, unless one is the parent's tag.
-            return count > 0 || change.previousSibling === null || change.nextSibling === null;
+            return harmlessChildren(target);
         }
         default:
             return false;
         }
     };
+    // Every node a change took out or put in counts as moved before any change of the batch is judged.
+    const noteMoves = (changes) => {
+        for (const change of changes) {
+            if (change.type !== 'childList') continue;
+            for (const list of [change.addedNodes, change.removedNodes])
+                for (let i = 0, n = nodeListLength.call(list); i < n; ++i) moved.add(nodeListItem.call(list, i));
+        }
+    };
     const judgeAll = (changes) => {
+        if (kept.root !== documentElementOf.call(document)) {
+            drop();
+            return false;
+        }
+        noteMoves(changes);
         for (const change of changes) {
             if (!harmless(change)) {
                 drop();
@@ -414,6 +614,8 @@
     };
     const takeChanges = () => {
         if (observer !== null) judge(observer.takeRecords());
+        // Another root element (document.open, say) is a change of the root itself.
+        if (kept !== null && kept.root !== documentElementOf.call(document)) drop();
     };
     const observe = (record) => {
         if (observer === null) {
@@ -437,9 +639,7 @@
             return false;
         };
         const r = lastRead.record;
-        const leaves = new Set(), startTags = new Set(), inners = new Set();
-        for (let i = 0; i < r.leaves.length; ++i)
-            if (touches(r.leafStarts[i], r.leafEnds[i])) leaves.add(r.leaves[i]);
+        const startTags = new Set(), inners = new Set();
         for (let i = 0; i < r.elements.length; ++i) {
             if (touches(r.tagStarts[i], r.innerStarts[i])) startTags.add(r.elements[i]);
             if (touches(r.innerStarts[i], r.innerEnds[i])) inners.add(r.elements[i]);
@@ -447,9 +647,10 @@
         const escaped = Array.from(characters, (c) => '\\u' + c.charCodeAt(0).toString(16).padStart(4, '0')).join('');
         kept = {
             generation : readGeneration,
-            leaves,
+            root : lastRead.root,
             startTags,
             inners,
+            anyStretch : stretches.length > 0,
             significant : new RegExp('[' + (escaped || '\\u0000') + ']')
         };
         lastRead = null;
@@ -464,9 +665,18 @@
     const readMarkup = (root, withRanges, piecesOnly) => {
         takeChanges();
         const native = innerHtmlOf.call(root);
-        let route = 'walk';
+        let route = 'scan';
         let record = newRecord();
-        let result = piecesOnly ? null : serializeInner(root, walkPieces, record);
+        let result = null;
+        if (!piecesOnly) {
+            const scanned = scanNames(root, native, record);
+            if (scanned !== null) result = {text : native, engine : native, hidden : false, names : scanned};
+        }
+        if (result === null && !piecesOnly) {
+            route = 'walk';
+            record = newRecord();
+            result = serializeInner(root, walkPieces, record);
+        }
         let pieces = null;
         if (result === null || result.engine !== native) {
             route = 'pieces';
@@ -477,10 +687,18 @@
         const checked = result.engine === native;
         generation += 1;
         kept = null; // a new read supersedes the one kept: changes from now on are held for this one
-        lastRead = {generation, record, hidden : result.hidden};
+        lastRead = {generation, record, hidden : result.hidden, root};
         heldChanges = [];
+        moved = new WeakSet();
         observe(record);
-        const reply = {markup : units(result.text), route, checked, generation};
+        // A text crosses as a string when it holds no lone surrogate (which the way back has no room
+        // for), else as its code units.
+        const reply =
+            {markup : loneSurrogate.test(result.text) ? units(result.text) : result.text, route, checked, generation};
+        if (result.names) {
+            reply.names = result.names.names;
+            reply.tagNames = result.names.tags.map(units);
+        }
         if (withRanges || result.hidden) {
             const inAll = new Map();
             for (let i = 0; i < record.elements.length; ++i) inAll.set(record.elements[i], i);
@@ -584,7 +802,9 @@
         // Always {hasDocument, token, links, scriptMs}: the links as [text, href] (the text as UTF-16 code
         // units, either null when it cannot be read), when `links`. Then by `part`:
         // - "html": {kept: true} when `kept` ({token, generation}) names the read this document still keeps;
-        //   else a new read, {markup, route, checked, generation} and, unless `rootOnly` (or when needed),
+        //   else a new read, {markup, route, checked, generation} (the markup a string, or its UTF-16 code
+        //   units when it holds a lone surrogate), with the scan {names, tagNames} (each tagName to write
+        //   over the engine's name at an offset: see scanNames) and, unless `rootOnly` (or when needed),
         //   {ranges, hiddenParts}: see readMarkup.
         // - "text": {parts}, each element's inner text as UTF-16 code units, or null when unreadable.
         // - none: {keptGeneration, quietMs}: the generation of the read kept (0: none) and how long ago a
