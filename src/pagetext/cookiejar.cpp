@@ -212,10 +212,15 @@ bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path)
 
 QList<QNetworkCookie> loadCookies(const QString &path)
 {
-    QList<QNetworkCookie> cookies;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return cookies;
+        return {};
+    return loadCookies(file);
+}
+
+QList<QNetworkCookie> loadCookies(QIODevice &file)
+{
+    QList<QNetworkCookie> cookies;
     // Bounded whatever the file holds: no more lines than the jar could keep (with room for refused
     // ones), no line longer than a cookie may be, so that no file can hold up the window's start.
     constexpr qsizetype maxLineBytes = kMaxCookieBytes + 3 * kMaxAttributeBytes;

@@ -6,6 +6,7 @@
 #include <QNetworkCookieJar>
 #include <QUrl>
 
+class QIODevice;
 class QNetworkAccessManager;
 
 namespace Quillory {
@@ -71,5 +72,6 @@ void useCookieJar(QNetworkAccessManager &manager, SharedCookieJar *jar);
 // unreadable file gives no cookies. Reading is bounded and skips what the policy refuses.
 bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path);
 QList<QNetworkCookie> loadCookies(const QString &path);
+QList<QNetworkCookie> loadCookies(QIODevice &file); // open for reading
 
 } // namespace Quillory

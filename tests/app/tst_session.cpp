@@ -8,9 +8,11 @@
 #include "app/panecookies.h"
 #include "browsertest.h"
 #include "httpfixture.h"
+#include "pagetext/cookiejar.h"
 #include "trialsitefixture.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMutex>
@@ -21,6 +23,8 @@
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace Quillory;
@@ -81,11 +85,17 @@ struct PassLog
     static QStringList lines;
     static QtMessageHandler previous;
 
+    static QStringList warnings; // of every category
+
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (context.category && QByteArrayView(context.category) == "quillory.pass") {
             QMutexLocker lock(&mutex);
             lines.append(message);
+        }
+        if (type == QtWarningMsg) {
+            QMutexLocker lock(&mutex);
+            warnings.append(message);
         }
         previous(type, context, message);
     }
@@ -98,10 +108,18 @@ struct PassLog
     {
         QMutexLocker lock(&mutex);
         lines.clear();
+        warnings.clear();
+    }
+    static bool warned(const QString &text)
+    {
+        QMutexLocker lock(&mutex);
+        return std::any_of(warnings.cbegin(), warnings.cend(),
+                           [&text](const QString &warning) { return warning.contains(text); });
     }
 };
 QMutex PassLog::mutex;
 QStringList PassLog::lines;
+QStringList PassLog::warnings;
 QtMessageHandler PassLog::previous = nullptr;
 
 } // namespace
@@ -121,6 +139,8 @@ private Q_SLOTS:
     void cookiesAcrossARestart_data();
     void cookiesAcrossARestart();
     void storeReportsNoRestoredCookies();
+    void cookieFileNotARegularFile_data();
+    void cookieFileNotARegularFile();
     void userAgentIsThePanes();
     void passOutcomes_data();
     void passOutcomes();
@@ -350,6 +370,67 @@ void SessionTest::storeReportsNoRestoredCookies()
     profile->cookieStore()->setCookie(marker, QUrl(check));
     QUILLORY_TRY_VERIFY(namesOf(reported).contains("marker"));
     QCOMPARE(namesOf(reported), QList<QByteArray>{"marker"});
+}
+
+void SessionTest::cookieFileNotARegularFile_data()
+{
+    QTest::addColumn<QString>("file"); // in the profile folder
+    QTest::addColumn<QString>("kind"); // what is there in its place
+    QTest::addColumn<QString>("said"); // in the log
+
+    QTest::newRow("the engine's cookie file is a FIFO") << u"Cookies"_s << u"FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the engine's cookie file is a link to a FIFO")
+        << u"Cookies"_s << u"link to a FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the engine's cookie file is a folder") << u"Cookies"_s << u"folder"_s << u"is a folder"_s;
+    QTest::newRow("the engine's journal is a FIFO") << u"Cookies-journal"_s << u"FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the downloads' own cookie file is a FIFO")
+        << u"Quillory Cookies"_s << u"FIFO"_s << u"it is a FIFO"_s;
+}
+
+// Whatever is in the place of a cookie file, the window starts, without reading it: a FIFO would hold
+// up the start until a writer came. The log says what was skipped; the downloads send what the other
+// file tells.
+void SessionTest::cookieFileNotARegularFile()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+
+    m_window.reset();
+    const QString path = m_profile->filePath(file);
+    const QString engineFile = m_profile->filePath(u"Cookies"_s);
+    const QString jarFile = m_profile->filePath(u"Quillory Cookies"_s);
+    for (const QString &left : QStringList{engineFile, engineFile + u"-journal"_s, jarFile})
+        QFile::remove(left);
+    if (file != u"Quillory Cookies"_s) { // the login the downloads keep in their own file
+        QNetworkCookie login("login", "alice");
+        login.setDomain(u".taobao.com"_s);
+        login.setPath(u"/"_s);
+        login.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(1));
+        QVERIFY(saveCookies({login}, jarFile));
+    }
+    const QString fifo = kind == u"FIFO"_s ? path : m_profile->filePath(u"elsewhere"_s);
+    if (kind == u"folder"_s)
+        QVERIFY(QDir().mkpath(path));
+    else
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    if (kind == u"link to a FIFO"_s)
+        QVERIFY(QFile::link(fifo, path));
+    if (file == u"Cookies-journal"_s) { // a journal beside the cookie file
+        QFile database(engineFile);
+        QVERIFY(database.open(QIODevice::WriteOnly));
+    }
+    PassLog::clear();
+
+    openWindow();
+    QVERIFY2(PassLog::warned(QDir::toNativeSeparators(path)) && PassLog::warned(said),
+             qPrintable(PassLog::warnings.join(u'\n')));
+    servePage(productUrl, productForLoggedIn);
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    runPass();
+    const std::optional<HttpRequest> download = lastRequestFor(productUrl);
+    QVERIFY(download);
+    QCOMPARE(cookieNames(*download).contains("login"), file != u"Quillory Cookies"_s);
 }
 
 void SessionTest::userAgentIsThePanes()
