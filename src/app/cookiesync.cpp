@@ -22,7 +22,7 @@ CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, const
     if (own.descriptor >= 0 &&
         ownFile.open(own.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         for (const QNetworkCookie &cookie : loadCookies(ownFile))
-            m_jar.insertCookie(cookie);
+            m_jar.restoreCookie(cookie);
     } else if (!own.missing) {
         qWarning("cannot read the cookie file %s: %s", qPrintable(m_cookieFile),
                  qPrintable(own.notRegular.isEmpty() ? own.error : u"it is "_s + own.notRegular));

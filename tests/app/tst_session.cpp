@@ -139,6 +139,8 @@ private Q_SLOTS:
     void cookiesAcrossARestart_data();
     void cookiesAcrossARestart();
     void storeReportsNoRestoredCookies();
+    void loginTravelsAmongManyCookies_data();
+    void loginTravelsAmongManyCookies();
     void cookieFileNotARegularFile_data();
     void cookieFileNotARegularFile();
     void userAgentIsThePanes();
@@ -370,6 +372,89 @@ void SessionTest::storeReportsNoRestoredCookies()
     profile->cookieStore()->setCookie(marker, QUrl(check));
     QUILLORY_TRY_VERIFY(namesOf(reported).contains("marker"));
     QCOMPARE(namesOf(reported), QList<QByteArray>{"marker"});
+}
+
+void SessionTest::loginTravelsAmongManyCookies_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::addColumn<bool>("keepJarFile"); // at the restart
+
+    QTest::newRow("set while the window runs") << false << true;
+    QTest::newRow("restored at a restart") << true << true;
+    QTest::newRow("restored at a restart from the pane's file alone") << true << false;
+}
+
+// A profile that holds as many cookies as the pane's store keeps before it drops any (3,261 here, the
+// login the oldest of them): the downloads drop none of them, so the login travels with the download,
+// as the pane itself sends it.
+void SessionTest::loginTravelsAmongManyCookies()
+{
+    QFETCH(bool, restart);
+    QFETCH(bool, keepJarFile);
+
+    openTrialPage(trialItemUrl,
+                  HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8")
+                      .withHeader("Set-Cookie", "login=alice; Domain=.taobao.com; Path=/; Max-Age=3600"));
+    QWebEngineCookieStore *store = m_window->page()->profile()->cookieStore();
+    int reported = 0;
+    connect(store, &QWebEngineCookieStore::cookieAdded, this, [&reported](const QNetworkCookie &cookie) {
+        if (cookie.name().startsWith('c'))
+            ++reported;
+    });
+    constexpr int sites = 20;
+    constexpr int perSite = 163; // under the store's 180 a site
+    // Sites whose names come after the login's: the engine's file lists its cookies by host, so that
+    // after a restart too the login is the first cookie the downloads learn, the oldest.
+    const QDateTime later = QDateTime::currentDateTimeUtc().addDays(1);
+    for (int site = 0; site < sites; ++site) {
+        for (int i = 0; i < perSite; ++i) {
+            QNetworkCookie cookie("c" + QByteArray::number(i), "1");
+            cookie.setDomain(u".xsite%1.test"_s.arg(site));
+            cookie.setPath(u"/"_s);
+            cookie.setExpirationDate(later);
+            store->setCookie(cookie, QUrl(u"http://www.xsite%1.test/"_s.arg(site)));
+        }
+    }
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(reported, sites * perSite, 20000);
+    if (restart) {
+        m_window.reset();
+        const auto written = [this] {
+            const QList<QNetworkCookie> cookies = readPaneCookies(m_profile->path()).cookies;
+            return cookies.size() == sites * perSite + 1 && namesOf(cookies).contains("login");
+        };
+        QUILLORY_TRY_VERIFY_WITH_TIMEOUT(written(), 20000);
+        if (!keepJarFile)
+            QVERIFY(QFile::remove(m_profile->filePath(u"Quillory Cookies"_s)));
+        openWindow();
+    }
+
+    bool seen = false;
+    connect(m_window->page()->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [&seen](const QNetworkCookie &cookie) { seen = seen || cookie.name() == "seen"; });
+    servePage(productUrl, productForLoggedIn);
+    openTrialPage(trialItemUrl,
+                  HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8")
+                      .withHeader("Set-Cookie", "seen=1; Domain=.taobao.com; Path=/; Max-Age=3600"));
+    QCOMPARE(cookieNames(*lastRequestFor(trialItemUrl)), QList<QByteArray>{"login"}); // the pane's
+    QUILLORY_TRY_VERIFY(seen); // the store reports it a moment after the page has loaded
+    proxy().clearRequests();
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    // The download is the one request for the product page: a page shown to a logged-out browser would
+    // have had the pass load it in the browser's way as well.
+    QList<HttpRequest> product;
+    for (const HttpRequest &request : proxy().requests()) {
+        if (request.url == QUrl(productUrl))
+            product.append(request);
+    }
+    QCOMPARE(product.size(), 1);
+    QList<QByteArray> sent = cookieNames(product.first());
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent, (QList<QByteArray>{"login", "seen"}));
+    // What the downloads keep on disk, written after the page's new cookie: every one of the pane's.
+    const QString jarFile = m_profile->filePath(u"Quillory Cookies"_s);
+    QUILLORY_TRY_COMPARE(namesOf(loadCookies(jarFile)).count("seen"), 1);
+    QCOMPARE(loadCookies(jarFile).size(), sites * perSite + 2);
 }
 
 void SessionTest::cookieFileNotARegularFile_data()
