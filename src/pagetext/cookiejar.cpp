@@ -152,8 +152,7 @@ bool SharedCookieJar::restoreCookie(const QNetworkCookie &cookie)
 
 // Inserts under the store's limits: the oldest cookies of the domain, then of the whole jar, go first,
 // but never one the pane's store holds: the store drops its own by rules of its own (how recently a
-// cookie was sent, among others), and says so; the jar follows. The base jar keeps its cookies in
-// the order they came (a replaced cookie moves to the end). A cookie that replaces one the store
+// cookie was sent, among others), and says so; the jar follows. A cookie that replaces one the store
 // holds is held too: the store is about to take it.
 bool SharedCookieJar::insertBounded(const QNetworkCookie &cookie, bool held)
 {
@@ -161,41 +160,44 @@ bool SharedCookieJar::insertBounded(const QNetworkCookie &cookie, bool held)
         return false;
     const QString identity = identityOf(cookie);
     held = held || m_held.contains(identity);
-    if (!QNetworkCookieJar::insertCookie(cookie)) { // a deletion
+    if (!QNetworkCookieJar::insertCookie(cookie)) { // a deletion (of the namesake, through deleteCookie)
         m_held.remove(identity);
         return false;
     }
-    if (held)
+    ++m_domainCounts[cookie.domain()];
+    if (held) {
         m_held.insert(identity);
-    QList<QNetworkCookie> cookies = allCookies();
-    const auto droppable = [this](const QNetworkCookie &other) {
-        return !m_held.contains(identityOf(other));
-    };
-    const auto inDomain = [&](const QNetworkCookie &other) {
-        return other.domain() == cookie.domain();
-    };
-    qsizetype domainCount = std::count_if(cookies.cbegin(), cookies.cend(), inDomain);
-    bool changed = false;
-    for (qsizetype i = 0; domainCount > kMaxCookiesPerDomain && i < cookies.size();) {
-        if (inDomain(cookies.at(i)) && droppable(cookies.at(i))) {
-            cookies.removeAt(i);
-            --domainCount;
-            changed = true;
-        } else {
-            ++i;
-        }
+    } else {
+        m_own.insert(m_nextOwn, cookie);
+        m_ownOrder.insert(identity, m_nextOwn++);
     }
-    for (qsizetype i = 0; cookies.size() > kMaxCookies && i < cookies.size();) {
-        if (droppable(cookies.at(i))) {
-            cookies.removeAt(i);
-            changed = true;
-        } else {
-            ++i;
-        }
+    for (auto own = m_own.begin();
+         m_domainCounts.value(cookie.domain()) > kMaxCookiesPerDomain && own != m_own.end();) {
+        if (own->domain() == cookie.domain())
+            own = dropOwn(own);
+        else
+            ++own;
     }
-    if (changed)
-        setAllCookies(cookies);
+    while (allCookies().size() > kMaxCookies && !m_own.isEmpty())
+        dropOwn(m_own.begin());
     return true;
+}
+
+bool SharedCookieJar::removeCookie(const QNetworkCookie &cookie)
+{
+    if (!QNetworkCookieJar::deleteCookie(cookie))
+        return false;
+    const auto count = m_domainCounts.find(cookie.domain());
+    if (count != m_domainCounts.end() && --*count <= 0)
+        m_domainCounts.erase(count);
+    return true;
+}
+
+QMap<quint64, QNetworkCookie>::iterator SharedCookieJar::dropOwn(QMap<quint64, QNetworkCookie>::iterator own)
+{
+    removeCookie(*own);
+    m_ownOrder.remove(identityOf(*own));
+    return m_own.erase(own);
 }
 
 bool SharedCookieJar::updateCookie(const QNetworkCookie &cookie)
@@ -207,8 +209,13 @@ bool SharedCookieJar::updateCookie(const QNetworkCookie &cookie)
 bool SharedCookieJar::deleteCookie(const QNetworkCookie &cookie)
 {
     QMutexLocker lock(&m_mutex);
-    m_held.remove(identityOf(cookie));
-    return QNetworkCookieJar::deleteCookie(cookie);
+    const QString identity = identityOf(cookie);
+    m_held.remove(identity);
+    if (const auto own = m_ownOrder.constFind(identity); own != m_ownOrder.cend()) {
+        m_own.remove(*own);
+        m_ownOrder.erase(own);
+    }
+    return removeCookie(cookie);
 }
 
 namespace {

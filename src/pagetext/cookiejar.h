@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QMap>
 #include <QMutex>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -56,10 +58,17 @@ Q_SIGNALS:
 
 private:
     QString registrableDomain(const QString &host) const;
-    bool insertBounded(const QNetworkCookie &cookie, bool held); // with the lock held
+    // With the lock held.
+    bool insertBounded(const QNetworkCookie &cookie, bool held);
+    QMap<quint64, QNetworkCookie>::iterator dropOwn(QMap<quint64, QNetworkCookie>::iterator own);
+    bool removeCookie(const QNetworkCookie &cookie);
 
     mutable QRecursiveMutex m_mutex;
-    QSet<QString> m_held; // the identities of the cookies the pane's store holds
+    QSet<QString> m_held;                // the identities of the cookies the pane's store holds
+    QMap<quint64, QNetworkCookie> m_own; // the others, in the order they came
+    QHash<QString, quint64> m_ownOrder;  // their identities, and where they are in m_own
+    quint64 m_nextOwn = 0;
+    QHash<QString, qsizetype> m_domainCounts; // how many cookies the jar holds of each domain
 };
 
 // The one cookie policy of the program's stores, as the pane's own store keeps it: a Secure cookie only
