@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWebEngineHistory>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -92,6 +93,7 @@ BrowserPage::BrowserPage(QWebEngineProfile *profile, QObject *parent) : QWebEngi
     connect(this, &QWebEnginePage::urlChanged, this, [this](const QUrl &url) {
         // Another document is shown: the one that held the pane is behind.
         ++m_document;
+        m_leaving.reset();
         answeredAgain();
         if (siteOf(url) != m_dialogSite) { // another site: its dialogs start afresh
             m_dialogSite = siteOf(url);
@@ -146,6 +148,10 @@ bool BrowserPage::javaScriptPrompt(const QUrl &securityOrigin, const QString &ms
 bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QString &message,
                             const QString &defaultText, QString *text)
 {
+    if (m_leaving && m_leaving->document == m_document) {
+        dialogWhileLeaving();
+        return false;
+    }
     if (!canShowDialog())
         return false;
     QWebEngineView *view = QWebEngineView::forPage(this);
@@ -310,6 +316,8 @@ void BrowserPage::leftUnanswered(quint64 document)
     // Back waits for the page's word only as long as it would wait for a page that responds.
     if (std::exchange(m_backAsked, false))
         stopThenGoBack();
+    else if (m_leaving && m_leaving->asking && !m_leaving->stopping && m_leaving->document == document)
+        stopToLeave(); // it stopped answering while Back leaves it from its dialog
 }
 
 void BrowserPage::answeredAgain()
@@ -343,6 +351,10 @@ bool BrowserPage::stopPage()
 
 void BrowserPage::rendererGone()
 {
+    if (m_leaving && m_leaving->stopping && m_leaving->document == m_document &&
+        m_leaving->backItem.isValid())
+        history()->goToItem(m_leaving->backItem);
+    m_leaving.reset();
     // The engine may go on naming the ended process until it starts another: a renderer that is gone is
     // neither stopped nor asked again, and the pane goes back at once.
     m_rendererLive = false;
@@ -358,7 +370,11 @@ void BrowserPage::rendererGone()
 
 void BrowserPage::goBack()
 {
-    if (m_dialog || !m_rendererLive || renderProcessPid() <= 0) {
+    if (m_dialog) {
+        leaveFromDialog();
+        return;
+    }
+    if (!m_rendererLive || renderProcessPid() <= 0) {
         triggerAction(Back); // nothing in the page can hold the pane
         return;
     }
@@ -373,6 +389,55 @@ void BrowserPage::goBack()
         if (std::exchange(m_backAsked, false))
             triggerAction(Back);
     });
+}
+
+// The dialog that is up is answered as its Cancel answers, and the pane goes back once the page has
+// taken the answer; the page's dialogs from then on are answered at once, unseen. A page may meet the
+// answer with another dialog at once, and so on without end: its renderer attends to nothing else
+// meanwhile, so that a navigation would never commit. Such a page, and one that stops answering while
+// it is left, has its renderer ended, after which the pane goes to the entry Back was asked for (the
+// engine drops a navigation that waited on the renderer it ended).
+void BrowserPage::leaveFromDialog()
+{
+    m_leaving = Leaving{m_document, history()->backItem()};
+    m_dialog->reject();
+    askWhileLeaving();
+}
+
+void BrowserPage::askWhileLeaving()
+{
+    m_leaving->asking = true;
+    runScript(u"0"_s, this, [this, document = m_leaving->document](const ScriptAnswer &answer) {
+        if (!m_leaving || m_leaving->document != document || m_leaving->stopping)
+            return; // left already, or on its way out
+        m_leaving->asking = false;
+        if (!answer.answered) {
+            stopToLeave();
+        } else if (!m_leaving->backAsked) {
+            m_leaving->backAsked = true;
+            triggerAction(Back);
+        }
+    });
+}
+
+// A dialog of the document that Back leaves.
+void BrowserPage::dialogWhileLeaving()
+{
+    if (m_leaving->stopping)
+        return;
+    if (!m_leaving->backAsked)
+        stopToLeave(); // it asks again before it has taken the answer: its dialogs hold its renderer
+    else if (!m_leaving->asking)
+        askWhileLeaving(); // whether it still lets the navigation in between its dialogs
+}
+
+void BrowserPage::stopToLeave()
+{
+    m_leaving->stopping = stopPage();
+    if (!m_leaving->stopping && !m_leaving->backAsked) { // nothing to end: the renderer is this process
+        m_leaving->backAsked = true;
+        triggerAction(Back);
+    }
 }
 
 // Back waits for the renderer's end: a navigation asked for before it would wait on the stuck page.

@@ -6,12 +6,14 @@
 
 #include <QPointer>
 #include <QVariant>
+#include <QWebEngineHistoryItem>
 #include <QWebEnginePage>
 
 #include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 
 class QWebEngineNewWindowRequest;
 
@@ -55,7 +57,8 @@ public:
     bool stopPage();
     // Back as the user asks for it: the page is asked whether it responds first, and one that does not
     // is stopped before the pane goes back, since it would never let the pane leave for a page of its
-    // own site. While a dialog of the page is up the pane goes back at once: leaving ends the dialog.
+    // own site. While a dialog of the page is up, Back answers it and leaves, whatever the page does
+    // when answered (see leaveFromDialog()).
     void goBack();
 
     // BrowserPane
@@ -120,6 +123,10 @@ private:
     void rendererGone();
     void settleUnanswered();
     void stopThenGoBack();
+    void leaveFromDialog();
+    void askWhileLeaving();
+    void dialogWhileLeaving();
+    void stopToLeave();
 
     bool m_piecesOnly = false;
 
@@ -143,6 +150,18 @@ private:
     QString m_dialogSite;
     int m_dialogsShown = 0;
     bool m_dialogsStopped = false;
+    // Back asked while a dialog of this document was up: where it goes, whether the page is being asked
+    // whether it answers, whether the navigation has been asked for, and whether the page's renderer is
+    // being ended for it.
+    struct Leaving
+    {
+        quint64 document = 0;
+        QWebEngineHistoryItem backItem;
+        bool asking = false;
+        bool backAsked = false;
+        bool stopping = false;
+    };
+    std::optional<Leaving> m_leaving;
     bool m_closing = false;
     PageConsole m_console;
 };

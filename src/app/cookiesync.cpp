@@ -2,9 +2,13 @@
 
 #include "pagetext/cookiejar.h"
 #include "panecookies.h"
+#include "platform.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QWebEngineCookieStore>
+
+using namespace Qt::StringLiterals;
 
 namespace Quillory {
 
@@ -12,12 +16,21 @@ CookieSync::CookieSync(QWebEngineCookieStore &store, SharedCookieJar &jar, const
                        QObject *parent)
     : QObject(parent), m_jar(jar), m_cookieFile(profileFolder + QStringLiteral("/Quillory Cookies"))
 {
-    for (const QNetworkCookie &cookie : loadCookies(m_cookieFile))
-        m_jar.insertCookie(cookie);
+    // Read on the window's thread at start: a regular file only, nothing that could hold it up.
+    const Platform::OpenedFile own = Platform::openRegularFile(m_cookieFile, true);
+    QFile ownFile;
+    if (own.descriptor >= 0 &&
+        ownFile.open(own.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        for (const QNetworkCookie &cookie : loadCookies(ownFile))
+            m_jar.restoreCookie(cookie);
+    } else if (!own.missing) {
+        qWarning("cannot read the cookie file %s: %s", qPrintable(m_cookieFile),
+                 qPrintable(own.notRegular.isEmpty() ? own.error : u"it is "_s + own.notRegular));
+    }
     const PaneCookies pane = readPaneCookies(profileFolder);
     if (!pane.ok)
-        qWarning("cannot read the pane's cookies in %s: %s", qPrintable(profileFolder),
-                 qPrintable(pane.error));
+        qWarning("cannot read the pane's cookies in %s, so the downloads do not learn them from there: %s",
+                 qPrintable(profileFolder), qPrintable(pane.error));
     for (const QNetworkCookie &cookie : pane.cookies)
         m_jar.insertCookie(cookie);
 

@@ -1,5 +1,7 @@
 #include "panecookies.h"
 
+#include "platform.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QScopeGuard>
@@ -17,6 +19,8 @@ namespace {
 
 // The engine keeps no more than this many cookies; a bound on what a damaged file could hold up.
 constexpr int kMaxRows = 3300;
+// Nor a file larger than this: the engine's file of that many cookies is a fraction of it.
+constexpr qint64 kMaxFileBytes = 256 * 1024 * 1024;
 
 // The engine's times count microseconds since 1601-01-01 UTC.
 constexpr qint64 kEngineEpochToUnixSeconds = 11644473600;
@@ -92,22 +96,60 @@ PaneCookies readDatabase(const QString &path)
     return result;
 }
 
+// Copies the regular file `from` to `to`, up to `maxBytes`. Anything else in its place (a FIFO, which
+// would hold up the window's start until a writer came, a folder, a device) is not read: `error` says
+// what it is. A missing file copies nothing and is no error.
+bool copyRegularFile(const QString &from, const QString &to, qint64 maxBytes, QString &error)
+{
+    const Platform::OpenedFile opened = Platform::openRegularFile(from, true);
+    if (opened.missing)
+        return false;
+    if (opened.descriptor < 0) {
+        error = opened.notRegular.isEmpty()
+                    ? QString(from + u": "_s + opened.error)
+                    : QString(from + u" is "_s + opened.notRegular + u", not a regular file"_s);
+        return false;
+    }
+    QFile source;
+    QFile target(to);
+    if (!source.open(opened.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ||
+        !target.open(QIODevice::WriteOnly)) {
+        error = u"cannot copy "_s + from;
+        return false;
+    }
+    if (source.size() > maxBytes) {
+        error = from + u" is larger than any cookie file of the engine"_s;
+        return false;
+    }
+    QByteArray chunk;
+    while (!(chunk = source.read(1 << 20)).isEmpty()) {
+        if (target.write(chunk) != chunk.size()) {
+            error = u"cannot copy "_s + from;
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 // The engine's file is read from a copy: the engine may open it at any moment, and a reader of the
 // file itself could hold it up or be held up. The copy comes with its journal, so that a write the
-// engine did not finish is undone in the copy as the engine would undo it.
+// engine did not finish is undone in the copy as the engine would undo it. Only regular files are
+// read, on the window's thread at start, so nothing in their place may hold it up.
 PaneCookies readPaneCookies(const QString &profileFolder)
 {
     const QString original = profileFolder + u"/Cookies"_s;
-    if (!QFile::exists(original))
-        return {true, {}, {}};
     const QTemporaryDir copyFolder;
     const QString copy = copyFolder.filePath(u"Cookies"_s);
-    if (!copyFolder.isValid() || !QFile::copy(original, copy))
-        return {false, {}, u"cannot copy "_s + original};
-    if (QFile::exists(original + u"-journal"_s))
-        QFile::copy(original + u"-journal"_s, copy + u"-journal"_s);
+    if (!copyFolder.isValid())
+        return {false, {}, u"cannot make a folder for a copy of "_s + original};
+    QString error;
+    if (!copyRegularFile(original, copy, kMaxFileBytes, error))
+        return {error.isEmpty(), {}, error};
+    if (!copyRegularFile(original + u"-journal"_s, copy + u"-journal"_s, kMaxFileBytes, error) &&
+        !error.isEmpty())
+        return {false, {}, error};
     return readDatabase(copy);
 }
 

@@ -53,4 +53,16 @@ struct RemovalResult
 };
 RemovalResult removeUnheldFile(const QString &path);
 
+// Opens a file for reading only when it is a regular file, and never waits on what a path names
+// instead (a FIFO without a writer, a device). A symbolic link is followed to what it names when
+// `followLinks`, and refused otherwise. The descriptor is the caller's to close.
+struct OpenedFile
+{
+    int descriptor = -1;
+    bool missing = false; // nothing there
+    QString notRegular;   // what is there instead of a regular file: "a folder", "a FIFO", ...
+    QString error;        // why it could not be opened otherwise
+};
+OpenedFile openRegularFile(const QString &path, bool followLinks);
+
 } // namespace Quillory::Platform

@@ -150,4 +150,56 @@ RemovalResult removeUnheldFile(const QString &path)
     return {Removal::Removed, {}};
 }
 
+namespace {
+
+QString kindOf(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return u"a folder"_s;
+    if (S_ISLNK(mode))
+        return u"a symbolic link"_s;
+    if (S_ISFIFO(mode))
+        return u"a FIFO"_s;
+    if (S_ISSOCK(mode))
+        return u"a socket"_s;
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return u"a device"_s;
+    return u"not a regular file"_s;
+}
+
+} // namespace
+
+OpenedFile openRegularFile(const QString &path, bool followLinks)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // What the path names is looked at before it is opened, so that a device is never opened; the
+    // descriptor is looked at again, since the path may name something else by then.
+    struct stat named = {};
+    if ((followLinks ? ::stat(name.constData(), &named) : ::lstat(name.constData(), &named)) != 0) {
+        if (errno == ENOENT)
+            return {-1, true, {}, {}};
+        return {-1, false, {}, systemError()};
+    }
+    if (!S_ISREG(named.st_mode))
+        return {-1, false, kindOf(named.st_mode), {}};
+    // Without a writer a FIFO would hold up open() itself, were it one by now.
+    const int fd = ::open(name.constData(),
+                          O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (followLinks ? 0 : O_NOFOLLOW));
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return {-1, true, {}, {}};
+        if (errno == ELOOP && !followLinks)
+            return {-1, false, kindOf(S_IFLNK), {}};
+        return {-1, false, {}, systemError()};
+    }
+    struct stat opened = {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        const QString what = kindOf(opened.st_mode);
+        ::close(fd);
+        return {-1, false, what, {}};
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return {fd, false, {}, {}};
+}
+
 } // namespace Quillory::Platform

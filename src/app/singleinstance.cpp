@@ -3,6 +3,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QStandardPaths>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 using namespace Qt::StringLiterals;
 
@@ -78,22 +80,78 @@ SingleInstance::Claim SingleInstance::claim()
     // A lock is stale only when its holder has died, never because the window has run for long. Of a
     // lock of this host whose process died, tryLock() takes care itself.
     m_lock->setStaleLockTime(std::numeric_limits<int>::max());
+    // Looked at before the lock reads it: it would wait for good on a FIFO and read a huge file whole.
+    const LeftLock left = lookAtLock();
+    if (left.state == LeftLock::State::Unusable)
+        return {Role::Unreachable, whyUnusable(left)};
+    std::optional<Platform::Disk> disk;
+    const auto localDisk = [&] {
+        if (!disk)
+            disk = m_diskOf(m_profileFolder);
+        return disk->place == Platform::DiskPlace::Local;
+    };
+    // Content that no window writes: its holder is gone, unless a process holds the file all the same.
+    if (left.state == LeftLock::State::NoWindowsLock && localDisk() && takeOverIfUnheld())
+        return {};
     if (m_lock->tryLock(0))
         return {};
     if (m_lock->error() != QLockFile::LockFailedError)
         return {}; // no lock can be kept here: run without one rather than not at all
-    const Platform::Disk disk = m_diskOf(m_profileFolder);
-    const bool localDisk = disk.place == Platform::DiskPlace::Local;
     // Without waiting for an answer that cannot come.
-    if (localDisk && holderPresumedGone() && takeOverIfUnheld())
+    if (localDisk() && holderPresumedGone() && takeOverIfUnheld())
         return {};
     if (askToActivate())
         return {Role::HandedOver, {}};
     // A silent socket alone proves nothing (the window may still be starting, or be busy), so it counts
     // only together with the kernel's word that nobody holds the file.
-    if (localDisk && takeOverIfUnheld())
+    if (localDisk() && takeOverIfUnheld())
         return {};
-    return {Role::Unreachable, whyUnreachable(disk)};
+    return {Role::Unreachable, whyUnreachable(*disk)};
+}
+
+// A window makes its lock as a regular file, takes the kernel's lock on it, and then writes its
+// process id, its name and its host's on lines of their own, a few hundred bytes in one write. A
+// symbolic link, a folder or a FIFO in its place, or a file this user cannot read, is none of
+// its doing, and not for this start to remove. Empty, too long, or not starting with a process id:
+// what no window leaves while it runs, which the kernel's word on the file then settles at once
+// (empty is also what a window's lock is for the moment between making it and taking the kernel's
+// lock on it, a start's own two steps; a start that looks in that moment would take the lock too).
+SingleInstance::LeftLock SingleInstance::lookAtLock() const
+{
+    const Platform::OpenedFile opened = Platform::openRegularFile(lockPath(), false);
+    if (opened.missing)
+        return {LeftLock::State::None, {}};
+    if (!opened.notRegular.isEmpty())
+        return {LeftLock::State::Unusable, u"is "_s + opened.notRegular};
+    if (opened.descriptor < 0)
+        return {LeftLock::State::Unusable, u"cannot be read ("_s + opened.error + u')'};
+    QFile file;
+    if (!file.open(opened.descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return {LeftLock::State::Unusable, u"cannot be read ("_s + file.errorString() + u')'};
+    constexpr qint64 maxLockBytes = 4096;
+    const QByteArray head = file.read(maxLockBytes + 1);
+    const qsizetype firstLineEnd = head.indexOf('\n');
+    const QByteArray pid = head.left(firstLineEnd);
+    const bool digits =
+        !pid.isEmpty() && std::all_of(pid.cbegin(), pid.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    if (head.size() > maxLockBytes || firstLineEnd <= 0 || !digits || pid.toLongLong() <= 0)
+        return {LeftLock::State::NoWindowsLock, {}};
+    return {LeftLock::State::WindowsLock, {}};
+}
+
+QString SingleInstance::whyUnusable(const LeftLock &left) const
+{
+    const QString lock = QDir::toNativeSeparators(lockPath());
+    const QString profile = QDir::toNativeSeparators(m_profileFolder);
+    if (left.problem.startsWith(u"is "_s)) {
+        return u"the profile's lock %1 %2, where Quillory keeps a file of its own, so Quillory cannot tell "
+               u"whether another Quillory window runs on the profile %3. If none does, delete %1 (it was "
+               u"not made by Quillory: look at it first) and start Quillory again."_s.arg(lock, left.problem,
+                                                                                          profile);
+    }
+    return u"the profile's lock %1 %2, so Quillory cannot tell whether another Quillory window runs on the "
+           u"profile %3. If none does, delete %1 (as the user it belongs to, if not you) and start Quillory "
+           u"again."_s.arg(lock, left.problem, profile);
 }
 
 // What the lock itself says: it names another host, or a process that no longer runs here. Neither is

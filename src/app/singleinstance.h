@@ -27,12 +27,14 @@ public:
     {
         First,       // this process runs the window: call listen() once the application object exists
         HandedOver,  // another window runs and has been asked to come forward: end, successfully
-        Unreachable, // another window holds the lock but does not answer
+        Unreachable, // another window holds the lock but does not answer, or the lock is none a window
+                     // could hold (a folder, a symbolic link, a FIFO, a file that cannot be read)
     };
     struct Claim
     {
         Role role = Role::First;
-        QString error; // why this start cannot run a window, for the user; empty unless Unreachable
+        QString error; // why this start cannot run a window and what to do, for the user; empty unless
+                       // Unreachable
     };
 
     // `profileFolder`: the pane's profile, which the lock guards (made when missing). `runtimeFolder`:
@@ -60,6 +62,21 @@ Q_SIGNALS:
     void activationRequested();
 
 private:
+    // What is in the lock's place before the lock is tried.
+    struct LeftLock
+    {
+        enum class State
+        {
+            None,
+            WindowsLock,   // what a window writes, whether it still runs or not
+            NoWindowsLock, // a regular file that no running window would leave so
+            Unusable,      // not a regular file, or one that cannot be read: `problem` says which
+        };
+        State state = State::None;
+        QString problem;
+    };
+    LeftLock lookAtLock() const;
+    QString whyUnusable(const LeftLock &left) const;
     bool askToActivate() const;
     bool holderPresumedGone() const;
     bool takeOverIfUnheld();

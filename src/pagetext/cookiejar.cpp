@@ -12,12 +12,21 @@ namespace Quillory {
 
 namespace {
 
-// The limits a browser's own cookie store keeps, so that a server cannot make the download's jar (and
-// the file it is saved to) grow beyond what the pane would hold.
+// The limits the pane's own cookie store keeps, so that a server cannot make the download's jar (and
+// the file it is saved to) grow beyond what the pane would hold. The store holds up to 180 cookies a
+// site and 3,300 in all before it drops any (and then drops down to fewer); the jar's bounds are
+// no tighter, and only ever drop cookies the store does not hold (see insertBounded()).
 constexpr qsizetype kMaxCookieBytes = 4096;    // name and value together
 constexpr qsizetype kMaxAttributeBytes = 1024; // domain, path
 constexpr qsizetype kMaxCookiesPerDomain = 180;
-constexpr qsizetype kMaxCookies = 3000;
+constexpr qsizetype kMaxCookies = 3300;
+
+// A cookie's identity: a cookie of the same name, domain and path replaces it. The policy refuses
+// control characters, so the line breaks cannot be part of any of the three.
+QString identityOf(const QNetworkCookie &cookie)
+{
+    return cookie.domain() + u'\n' + cookie.path() + u'\n' + QString::fromLatin1(cookie.name().toHex());
+}
 
 bool hasControlCharacters(QByteArrayView text)
 {
@@ -120,7 +129,7 @@ bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList,
             cookie.normalize(url); // no Domain attribute: this host only; no Path: the URL's directory
             if (!acceptableCookie(cookie, url.scheme() == u"https") || !validateCookie(cookie, url))
                 continue;
-            insertBounded(cookie); // an expired cookie deletes its namesake
+            insertBounded(cookie, false); // an expired cookie deletes its namesake
             taken.append(cookie);
         }
     }
@@ -132,39 +141,63 @@ bool SharedCookieJar::setCookiesFromUrl(const QList<QNetworkCookie> &cookieList,
 bool SharedCookieJar::insertCookie(const QNetworkCookie &cookie)
 {
     QMutexLocker lock(&m_mutex);
-    return insertBounded(cookie);
+    return insertBounded(cookie, true);
 }
 
-// Inserts under the store's limits: the oldest cookies of the domain, then of the whole jar, go first.
-// The base jar keeps its cookies in the order they came (a replaced cookie moves to the end).
-bool SharedCookieJar::insertBounded(const QNetworkCookie &cookie)
+bool SharedCookieJar::restoreCookie(const QNetworkCookie &cookie)
+{
+    QMutexLocker lock(&m_mutex);
+    return insertBounded(cookie, false);
+}
+
+// Inserts under the store's limits: the oldest cookies of the domain, then of the whole jar, go first,
+// but never one the pane's store holds: the store drops its own by rules of its own (how recently a
+// cookie was sent, among others), and says so; the jar follows. A cookie that replaces one the store
+// holds is held too: the store is about to take it.
+bool SharedCookieJar::insertBounded(const QNetworkCookie &cookie, bool held)
 {
     if (!acceptableCookie(cookie, true))
         return false;
-    if (!QNetworkCookieJar::insertCookie(cookie))
+    const QString identity = identityOf(cookie);
+    held = held || m_held.contains(identity);
+    if (!QNetworkCookieJar::insertCookie(cookie)) { // a deletion (of the namesake, through deleteCookie)
+        m_held.remove(identity);
         return false;
-    QList<QNetworkCookie> cookies = allCookies();
-    const auto inDomain = [&](const QNetworkCookie &other) {
-        return other.domain() == cookie.domain();
-    };
-    qsizetype domainCount = std::count_if(cookies.cbegin(), cookies.cend(), inDomain);
-    bool changed = false;
-    for (qsizetype i = 0; domainCount > kMaxCookiesPerDomain && i < cookies.size();) {
-        if (inDomain(cookies.at(i))) {
-            cookies.removeAt(i);
-            --domainCount;
-            changed = true;
-        } else {
-            ++i;
-        }
     }
-    if (cookies.size() > kMaxCookies) {
-        cookies.remove(0, cookies.size() - kMaxCookies);
-        changed = true;
+    ++m_domainCounts[cookie.domain()];
+    if (held) {
+        m_held.insert(identity);
+    } else {
+        m_own.insert(m_nextOwn, cookie);
+        m_ownOrder.insert(identity, m_nextOwn++);
     }
-    if (changed)
-        setAllCookies(cookies);
+    for (auto own = m_own.begin();
+         m_domainCounts.value(cookie.domain()) > kMaxCookiesPerDomain && own != m_own.end();) {
+        if (own->domain() == cookie.domain())
+            own = dropOwn(own);
+        else
+            ++own;
+    }
+    while (allCookies().size() > kMaxCookies && !m_own.isEmpty())
+        dropOwn(m_own.begin());
     return true;
+}
+
+bool SharedCookieJar::removeCookie(const QNetworkCookie &cookie)
+{
+    if (!QNetworkCookieJar::deleteCookie(cookie))
+        return false;
+    const auto count = m_domainCounts.find(cookie.domain());
+    if (count != m_domainCounts.end() && --*count <= 0)
+        m_domainCounts.erase(count);
+    return true;
+}
+
+QMap<quint64, QNetworkCookie>::iterator SharedCookieJar::dropOwn(QMap<quint64, QNetworkCookie>::iterator own)
+{
+    removeCookie(*own);
+    m_ownOrder.remove(identityOf(*own));
+    return m_own.erase(own);
 }
 
 bool SharedCookieJar::updateCookie(const QNetworkCookie &cookie)
@@ -176,7 +209,13 @@ bool SharedCookieJar::updateCookie(const QNetworkCookie &cookie)
 bool SharedCookieJar::deleteCookie(const QNetworkCookie &cookie)
 {
     QMutexLocker lock(&m_mutex);
-    return QNetworkCookieJar::deleteCookie(cookie);
+    const QString identity = identityOf(cookie);
+    m_held.remove(identity);
+    if (const auto own = m_ownOrder.constFind(identity); own != m_ownOrder.cend()) {
+        m_own.remove(*own);
+        m_ownOrder.erase(own);
+    }
+    return removeCookie(cookie);
 }
 
 namespace {
@@ -212,10 +251,15 @@ bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path)
 
 QList<QNetworkCookie> loadCookies(const QString &path)
 {
-    QList<QNetworkCookie> cookies;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return cookies;
+        return {};
+    return loadCookies(file);
+}
+
+QList<QNetworkCookie> loadCookies(QIODevice &file)
+{
+    QList<QNetworkCookie> cookies;
     // Bounded whatever the file holds: no more lines than the jar could keep (with room for refused
     // ones), no line longer than a cookie may be, so that no file can hold up the window's start.
     constexpr qsizetype maxLineBytes = kMaxCookieBytes + 3 * kMaxAttributeBytes;

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
+#include <QMap>
 #include <QMutex>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
+#include <QSet>
 #include <QUrl>
 
+class QIODevice;
 class QNetworkAccessManager;
 
 namespace Quillory {
@@ -15,10 +19,12 @@ namespace Quillory {
 // takes one lock. The ordinary cookie rules apply when a request picks its cookies: domain (a cookie
 // without a Domain attribute goes back to its own host only), path, Secure only over https, expiry.
 //
-// Two ways in: `insertCookie`/`deleteCookie` mirror the pane's store (its cookies come with their domain
-// in final form); cookies that a server sets in a download's reply come in through the network manager
+// Three ways in: `insertCookie`/`deleteCookie` mirror the pane's store (its cookies come with their
+// domain in final form), and the jar never drops a cookie the store holds: the store's own removals
+// take it out. Cookies that a server sets in a download's reply come in through the network manager
 // (`setCookiesFromUrl`) and are announced with `cookiesReceived`, so that the pane's store can take them
-// too.
+// too; `restoreCookie` takes those the jar kept itself. Those two kinds, which the store may not hold,
+// are what the jar's own bounds drop, the oldest first.
 class SharedCookieJar final : public QNetworkCookieJar
 {
     Q_OBJECT
@@ -40,7 +46,8 @@ public:
     // Whether two URLs belong to one site: the same registrable domain (public suffix plus one label).
     bool isSameSite(const QUrl &a, const QUrl &b) const;
     bool setCookiesFromUrl(const QList<QNetworkCookie> &cookieList, const QUrl &url) override;
-    bool insertCookie(const QNetworkCookie &cookie) override;
+    bool insertCookie(const QNetworkCookie &cookie) override; // the pane's store holds it
+    bool restoreCookie(const QNetworkCookie &cookie);         // the jar's own, from its file
     bool updateCookie(const QNetworkCookie &cookie) override;
     bool deleteCookie(const QNetworkCookie &cookie) override;
 
@@ -51,14 +58,23 @@ Q_SIGNALS:
 
 private:
     QString registrableDomain(const QString &host) const;
-    bool insertBounded(const QNetworkCookie &cookie); // with the lock held
+    // With the lock held.
+    bool insertBounded(const QNetworkCookie &cookie, bool held);
+    QMap<quint64, QNetworkCookie>::iterator dropOwn(QMap<quint64, QNetworkCookie>::iterator own);
+    bool removeCookie(const QNetworkCookie &cookie);
 
     mutable QRecursiveMutex m_mutex;
+    QSet<QString> m_held;                // the identities of the cookies the pane's store holds
+    QMap<quint64, QNetworkCookie> m_own; // the others, in the order they came
+    QHash<QString, quint64> m_ownOrder;  // their identities, and where they are in m_own
+    quint64 m_nextOwn = 0;
+    QHash<QString, qsizetype> m_domainCounts; // how many cookies the jar holds of each domain
 };
 
 // The one cookie policy of the program's stores, as the pane's own store keeps it: a Secure cookie only
 // from https (`overHttps`), no control characters or NUL anywhere, name and value within 4 KB. The jar
-// also keeps at most 180 cookies a domain and 3,000 in all, the oldest going first.
+// also keeps at most 180 cookies a domain and 3,300 in all, as the store does, dropping the oldest of
+// those the store does not hold.
 bool acceptableCookie(const QNetworkCookie &cookie, bool overHttps);
 
 // Gives `manager` the session's jar unless it has it already (nothing when `jar` is null). A manager
@@ -71,5 +87,6 @@ void useCookieJar(QNetworkAccessManager &manager, SharedCookieJar *jar);
 // unreadable file gives no cookies. Reading is bounded and skips what the policy refuses.
 bool saveCookies(const QList<QNetworkCookie> &cookies, const QString &path);
 QList<QNetworkCookie> loadCookies(const QString &path);
+QList<QNetworkCookie> loadCookies(QIODevice &file); // open for reading
 
 } // namespace Quillory

@@ -41,6 +41,8 @@ private Q_SLOTS:
     void stuckPageLetsTheUserOut();
     void pageWaitingForItsDialogIsNotStuck();
     void slowPageIsNotStuck();
+    void backLeavesAPageWhoseDialogIsUp_data();
+    void backLeavesAPageWhoseDialogIsUp();
 
 private:
     void serveFirstAndNext();
@@ -432,6 +434,69 @@ void HoldingPagesTest::slowPageIsNotStuck()
     QUILLORY_TRY_COMPARE(reported.size(), 1);
     QVERIFY(!reported.first().first().value<PassReport>().pageNotResponding);
     QUILLORY_TRY_VERIFY(!m_window->stuckPageBar()->isVisible());
+}
+
+void HoldingPagesTest::backLeavesAPageWhoseDialogIsUp_data()
+{
+    QTest::addColumn<QString>("dialogs"); // the page's script, run once it has loaded
+    QTest::addColumn<bool>("loops");      // whether the page asks again as soon as it is answered
+    // How often the server is asked for the page gone back to: twice where the navigation had gone out
+    // before the page showed that it holds its renderer, which drops it.
+    QTest::addColumn<int>("requests");
+
+    QTest::newRow("one alert") << u"alert('one')"_s << false << 1;
+    QTest::newRow("alert loop") << u"for (;;) alert('again')"_s << true << 1;
+    QTest::newRow("confirm loop") << u"while (!confirm('leave?')) {}"_s << true << 1;
+    QTest::newRow("prompt loop") << u"while (prompt('name?') !== 'x') {}"_s << true << 1;
+    QTest::newRow("alerts from a timer") << u"setInterval(() => alert('tick'), 0)"_s << true << 1;
+    QTest::newRow("an alert, then a loop of alerts")
+        << u"alert('one'); setTimeout(() => { for (;;) alert('again'); }, 0)"_s << true << 2;
+    QTest::newRow("an alert, then a loop without dialogs") << u"alert('one'); for (;;) {}"_s << true << 1;
+}
+
+// A page whose dialog is up, one after another without end or just one: Back answers the dialog that
+// is up and leaves, whatever the page does when answered. The page gone back to is asked of the server
+// again and shown; a page that showed one dialog is left as any page is, its renderer kept.
+void HoldingPagesTest::backLeavesAPageWhoseDialogIsUp()
+{
+    QFETCH(QString, dialogs);
+    QFETCH(bool, loops);
+    QFETCH(int, requests);
+
+    const QString first = u"http://try.taobao.com/first.htm"_s;
+    const QString asking = u"http://try.taobao.com/asking.htm"_s;
+    serveFirstAndNext();
+    servePage(asking,
+              u"<html><body><p>asking</p><script>addEventListener('load', () => setTimeout(() => {"_s +
+                  dialogs + u" }, 0))</script></body></html>"_s);
+    // The user presses Back while the page's first dialog is up. A dialog of the page shown after that
+    // fails the test; it is closed so that the test goes on to say so.
+    int shown = 0;
+    bool backPressed = false;
+    connect(m_window->page(), &BrowserPage::dialogShown, this, [&](PageDialog *dialog) {
+        if (++shown == 1) {
+            QTimer::singleShot(0, dialog, [&] {
+                QCOMPARE(m_window->page()->url(), QUrl(asking));
+                proxy().clearRequests();
+                m_window->Command2->click();
+                backPressed = true;
+            });
+        } else {
+            QTimer::singleShot(0, dialog, &QDialog::reject);
+        }
+    });
+    QSignalSpy ended(m_window->page(), &QWebEnginePage::renderProcessTerminated);
+    QVERIFY(loadAndWait(*m_window->page(), QUrl(first)));
+    m_window->page()->load(QUrl(asking));
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(backPressed, 10000);
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(m_window->page()->url(), QUrl(first), 10000);
+    QUILLORY_TRY_VERIFY(pageAnswers(u"first"_s));
+    QCOMPARE(requestsFor(first), requests);
+    QCOMPARE(m_window->WebBrowser1->url(), QUrl(first));
+    QVERIFY(!m_window->findChild<PageDialog *>());
+    QCOMPARE(shown, 1); // no dialog of the page left came up after Back
+    if (!loops)
+        QCOMPARE(ended.size(), 0);
 }
 
 QUILLORY_BROWSER_TEST_MAIN(HoldingPagesTest, TrialSiteFixture::startProxy)

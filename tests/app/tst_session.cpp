@@ -8,9 +8,11 @@
 #include "app/panecookies.h"
 #include "browsertest.h"
 #include "httpfixture.h"
+#include "pagetext/cookiejar.h"
 #include "trialsitefixture.h"
 
 #include <QCursor>
+#include <QDir>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMutex>
@@ -21,6 +23,8 @@
 #include <QWebEngineCookieStore>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
+
+#include <sys/stat.h>
 
 using namespace Qt::StringLiterals;
 using namespace Quillory;
@@ -81,11 +85,17 @@ struct PassLog
     static QStringList lines;
     static QtMessageHandler previous;
 
+    static QStringList warnings; // of every category
+
     static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
     {
         if (context.category && QByteArrayView(context.category) == "quillory.pass") {
             QMutexLocker lock(&mutex);
             lines.append(message);
+        }
+        if (type == QtWarningMsg) {
+            QMutexLocker lock(&mutex);
+            warnings.append(message);
         }
         previous(type, context, message);
     }
@@ -98,10 +108,18 @@ struct PassLog
     {
         QMutexLocker lock(&mutex);
         lines.clear();
+        warnings.clear();
+    }
+    static bool warned(const QString &text)
+    {
+        QMutexLocker lock(&mutex);
+        return std::any_of(warnings.cbegin(), warnings.cend(),
+                           [&text](const QString &warning) { return warning.contains(text); });
     }
 };
 QMutex PassLog::mutex;
 QStringList PassLog::lines;
+QStringList PassLog::warnings;
 QtMessageHandler PassLog::previous = nullptr;
 
 } // namespace
@@ -121,6 +139,10 @@ private Q_SLOTS:
     void cookiesAcrossARestart_data();
     void cookiesAcrossARestart();
     void storeReportsNoRestoredCookies();
+    void loginTravelsAmongManyCookies_data();
+    void loginTravelsAmongManyCookies();
+    void cookieFileNotARegularFile_data();
+    void cookieFileNotARegularFile();
     void userAgentIsThePanes();
     void passOutcomes_data();
     void passOutcomes();
@@ -350,6 +372,150 @@ void SessionTest::storeReportsNoRestoredCookies()
     profile->cookieStore()->setCookie(marker, QUrl(check));
     QUILLORY_TRY_VERIFY(namesOf(reported).contains("marker"));
     QCOMPARE(namesOf(reported), QList<QByteArray>{"marker"});
+}
+
+void SessionTest::loginTravelsAmongManyCookies_data()
+{
+    QTest::addColumn<bool>("restart");
+    QTest::addColumn<bool>("keepJarFile"); // at the restart
+
+    QTest::newRow("set while the window runs") << false << true;
+    QTest::newRow("restored at a restart") << true << true;
+    QTest::newRow("restored at a restart from the pane's file alone") << true << false;
+}
+
+// A profile that holds as many cookies as the pane's store keeps before it drops any (3,261 here, the
+// login the oldest of them): the downloads drop none of them, so the login travels with the download,
+// as the pane itself sends it.
+void SessionTest::loginTravelsAmongManyCookies()
+{
+    QFETCH(bool, restart);
+    QFETCH(bool, keepJarFile);
+
+    openTrialPage(trialItemUrl,
+                  HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8")
+                      .withHeader("Set-Cookie", "login=alice; Domain=.taobao.com; Path=/; Max-Age=3600"));
+    QWebEngineCookieStore *store = m_window->page()->profile()->cookieStore();
+    int reported = 0;
+    connect(store, &QWebEngineCookieStore::cookieAdded, this, [&reported](const QNetworkCookie &cookie) {
+        if (cookie.name().startsWith('c'))
+            ++reported;
+    });
+    constexpr int sites = 20;
+    constexpr int perSite = 163; // under the store's 180 a site
+    // Sites whose names come after the login's: the engine's file lists its cookies by host, so that
+    // after a restart too the login is the first cookie the downloads learn, the oldest.
+    const QDateTime later = QDateTime::currentDateTimeUtc().addDays(1);
+    for (int site = 0; site < sites; ++site) {
+        for (int i = 0; i < perSite; ++i) {
+            QNetworkCookie cookie("c" + QByteArray::number(i), "1");
+            cookie.setDomain(u".xsite%1.test"_s.arg(site));
+            cookie.setPath(u"/"_s);
+            cookie.setExpirationDate(later);
+            store->setCookie(cookie, QUrl(u"http://www.xsite%1.test/"_s.arg(site)));
+        }
+    }
+    QUILLORY_TRY_COMPARE_WITH_TIMEOUT(reported, sites * perSite, 20000);
+    if (restart) {
+        m_window.reset();
+        const auto written = [this] {
+            const QList<QNetworkCookie> cookies = readPaneCookies(m_profile->path()).cookies;
+            return cookies.size() == sites * perSite + 1 && namesOf(cookies).contains("login");
+        };
+        QUILLORY_TRY_VERIFY_WITH_TIMEOUT(written(), 20000);
+        if (!keepJarFile)
+            QVERIFY(QFile::remove(m_profile->filePath(u"Quillory Cookies"_s)));
+        openWindow();
+    }
+
+    bool seen = false;
+    connect(m_window->page()->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [&seen](const QNetworkCookie &cookie) { seen = seen || cookie.name() == "seen"; });
+    servePage(productUrl, productForLoggedIn);
+    openTrialPage(trialItemUrl,
+                  HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8")
+                      .withHeader("Set-Cookie", "seen=1; Domain=.taobao.com; Path=/; Max-Age=3600"));
+    QCOMPARE(cookieNames(*lastRequestFor(trialItemUrl)), QList<QByteArray>{"login"}); // the pane's
+    QUILLORY_TRY_VERIFY(seen); // the store reports it a moment after the page has loaded
+    proxy().clearRequests();
+    runPass();
+    QCOMPARE(m_window->Text1->text(), u"长春"_s);
+    // The download is the one request for the product page: a page shown to a logged-out browser would
+    // have had the pass load it in the browser's way as well.
+    QList<HttpRequest> product;
+    for (const HttpRequest &request : proxy().requests()) {
+        if (request.url == QUrl(productUrl))
+            product.append(request);
+    }
+    QCOMPARE(product.size(), 1);
+    QList<QByteArray> sent = cookieNames(product.first());
+    std::sort(sent.begin(), sent.end());
+    QCOMPARE(sent, (QList<QByteArray>{"login", "seen"}));
+    // What the downloads keep on disk, written after the page's new cookie: every one of the pane's.
+    const QString jarFile = m_profile->filePath(u"Quillory Cookies"_s);
+    QUILLORY_TRY_COMPARE(namesOf(loadCookies(jarFile)).count("seen"), 1);
+    QCOMPARE(loadCookies(jarFile).size(), sites * perSite + 2);
+}
+
+void SessionTest::cookieFileNotARegularFile_data()
+{
+    QTest::addColumn<QString>("file"); // in the profile folder
+    QTest::addColumn<QString>("kind"); // what is there in its place
+    QTest::addColumn<QString>("said"); // in the log
+
+    QTest::newRow("the engine's cookie file is a FIFO") << u"Cookies"_s << u"FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the engine's cookie file is a link to a FIFO")
+        << u"Cookies"_s << u"link to a FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the engine's cookie file is a folder") << u"Cookies"_s << u"folder"_s << u"is a folder"_s;
+    QTest::newRow("the engine's journal is a FIFO") << u"Cookies-journal"_s << u"FIFO"_s << u"is a FIFO"_s;
+    QTest::newRow("the downloads' own cookie file is a FIFO")
+        << u"Quillory Cookies"_s << u"FIFO"_s << u"it is a FIFO"_s;
+}
+
+// Whatever is in the place of a cookie file, the window starts, without reading it: a FIFO would hold
+// up the start until a writer came. The log says what was skipped; the downloads send what the other
+// file tells.
+void SessionTest::cookieFileNotARegularFile()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(QString, said);
+
+    m_window.reset();
+    const QString path = m_profile->filePath(file);
+    const QString engineFile = m_profile->filePath(u"Cookies"_s);
+    const QString jarFile = m_profile->filePath(u"Quillory Cookies"_s);
+    for (const QString &left : QStringList{engineFile, engineFile + u"-journal"_s, jarFile})
+        QFile::remove(left);
+    if (file != u"Quillory Cookies"_s) { // the login the downloads keep in their own file
+        QNetworkCookie login("login", "alice");
+        login.setDomain(u".taobao.com"_s);
+        login.setPath(u"/"_s);
+        login.setExpirationDate(QDateTime::currentDateTimeUtc().addDays(1));
+        QVERIFY(saveCookies({login}, jarFile));
+    }
+    const QString fifo = kind == u"FIFO"_s ? path : m_profile->filePath(u"elsewhere"_s);
+    if (kind == u"folder"_s)
+        QVERIFY(QDir().mkpath(path));
+    else
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    if (kind == u"link to a FIFO"_s)
+        QVERIFY(QFile::link(fifo, path));
+    if (file == u"Cookies-journal"_s) { // a journal beside the cookie file
+        QFile database(engineFile);
+        QVERIFY(database.open(QIODevice::WriteOnly));
+    }
+    PassLog::clear();
+
+    openWindow();
+    QVERIFY2(PassLog::warned(QDir::toNativeSeparators(path)) && PassLog::warned(said),
+             qPrintable(PassLog::warnings.join(u'\n')));
+    servePage(productUrl, productForLoggedIn);
+    openTrialPage(trialItemUrl, HttpReply::html(trialPage(brandQuestion()).toUtf8(), "utf-8"));
+    runPass();
+    const std::optional<HttpRequest> download = lastRequestFor(productUrl);
+    QVERIFY(download);
+    QCOMPARE(cookieNames(*download).contains("login"), file != u"Quillory Cookies"_s);
 }
 
 void SessionTest::userAgentIsThePanes()

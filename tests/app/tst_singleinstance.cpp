@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QMetaObject>
 #include <QProcess>
@@ -19,6 +22,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -125,6 +129,8 @@ private Q_SLOTS:
 
     void claim_data();
     void claim();
+    void lockNoWindowLeaves_data();
+    void lockNoWindowLeaves();
 
 private:
     QString profile() const { return m_root->filePath(u"home/profile"_s); }
@@ -259,6 +265,115 @@ bool SingleInstanceTest::leaveLock(LeftLock lock)
         return writeLock(lockPath(), QCoreApplication::applicationPid(), u"another-host.example"_s);
     }
     return false;
+}
+
+void SingleInstanceTest::lockNoWindowLeaves_data()
+{
+    QTest::addColumn<QString>("left"); // what is in the lock's place
+    QTest::addColumn<SingleInstance::Role>("role");
+    QTest::addColumn<QString>("error"); // what the refusal says, in part
+    QTest::addColumn<bool>("asked");    // whether the start asked the socket for a window
+
+    using Role = SingleInstance::Role;
+    QTest::newRow("a folder: refused, saying what to do")
+        << u"folder"_s << Role::Unreachable << u"quillory.lock is a folder"_s << false;
+    QTest::newRow("a symbolic link to a window's lock: refused")
+        << u"link to a lock"_s << Role::Unreachable << u"quillory.lock is a symbolic link"_s << false;
+    QTest::newRow("a symbolic link to a FIFO: refused without reading it")
+        << u"link to a FIFO"_s << Role::Unreachable << u"quillory.lock is a symbolic link"_s << false;
+    QTest::newRow("a FIFO: refused without reading it")
+        << u"FIFO"_s << Role::Unreachable << u"quillory.lock is a FIFO"_s << false;
+    QTest::newRow("a file that cannot be read: refused")
+        << u"unreadable"_s << Role::Unreachable << u"quillory.lock cannot be read"_s << false;
+    QTest::newRow("empty, nobody holding it: taken at once")
+        << u"empty"_s << Role::First << QString() << false;
+    QTest::newRow("garbage, nobody holding it: taken at once")
+        << u"garbage"_s << Role::First << QString() << false;
+    QTest::newRow("64 MB without a line, nobody holding it: taken at once")
+        << u"huge"_s << Role::First << QString() << false;
+    QTest::newRow("garbage a live process here holds: asked, not taken")
+        << u"garbage held"_s << Role::Unreachable << u"does not answer"_s << true;
+}
+
+// A lock that no window leaves as it runs. Where that shows no window can be behind it and the kernel
+// says nobody holds the file, the start takes it without asking for a window (which would cost the
+// whole hand-over wait); what is not a regular file, or cannot be read, is left as it was and refused
+// with a message that says what it is and what to do, at once.
+void SingleInstanceTest::lockNoWindowLeaves()
+{
+    QFETCH(QString, left);
+    QFETCH(SingleInstance::Role, role);
+    QFETCH(QString, error);
+    QFETCH(bool, asked);
+
+    if (left == u"unreadable"_s && ::geteuid() == 0)
+        QSKIP("the superuser reads every file");
+    QVERIFY(QDir().mkpath(profile()));
+    QVERIFY(QDir().mkpath(runtime()));
+    const QString elsewhere = m_root->filePath(u"elsewhere"_s);
+    if (left == u"folder"_s) {
+        QVERIFY(QDir().mkpath(lockPath()));
+    } else if (left == u"FIFO"_s || left == u"link to a FIFO"_s) {
+        const QString fifo = left == u"FIFO"_s ? lockPath() : elsewhere;
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    } else if (left == u"link to a lock"_s) {
+        QVERIFY(writeLock(elsewhere, deadProcessId(), QSysInfo::machineHostName()));
+    } else {
+        QFile file(lockPath());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        if (left == u"huge"_s)
+            QVERIFY(file.resize(64 * 1024 * 1024));
+        else if (left != u"empty"_s)
+            QVERIFY(file.write("\x89PNG garbage\n12\n") > 0);
+        if (left == u"unreadable"_s)
+            QVERIFY(file.setPermissions(QFileDevice::WriteOwner));
+    }
+    if (left.startsWith(u"link"_s))
+        QVERIFY(QFile::link(elsewhere, lockPath()));
+    int holder = -1;
+    if (left == u"garbage held"_s) {
+        holder = ::open(QFile::encodeName(lockPath()).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX | LOCK_NB) == 0);
+    }
+    const auto closeHolder = qScopeGuard([holder] {
+        if (holder >= 0)
+            ::close(holder);
+    });
+    const QFileInfo before(lockPath());
+    const QString kindBefore = before.isSymLink() ? u"link"_s : before.isDir() ? u"folder"_s : u"file"_s;
+
+    // A window's socket that takes every connection and never answers: it counts the starts that ask.
+    SingleInstance instance(profile(), runtime());
+    QLocalServer silent;
+    QVERIFY(silent.listen(instance.socketPath()));
+    int connections = 0;
+    connect(&silent, &QLocalServer::newConnection, this, [&] {
+        while (QLocalSocket *socket = silent.nextPendingConnection()) {
+            ++connections;
+            socket->setParent(&silent);
+        }
+    });
+    instance.setHandOverWait(300ms);
+    const SingleInstance::Claim claim = instance.claim();
+    QCoreApplication::processEvents(); // a connection the claim made is counted
+    QCOMPARE(claim.role, role);
+    QCOMPARE(connections > 0, asked);
+    QVERIFY2(error.isEmpty() ? claim.error.isEmpty() : claim.error.contains(error), qPrintable(claim.error));
+    if (role == SingleInstance::Role::Unreachable) {
+        // Left as it was: a folder with what it holds, a link and what it names, a file.
+        const QFileInfo after(lockPath());
+        QCOMPARE(after.isSymLink() ? u"link"_s : after.isDir() ? u"folder"_s : u"file"_s, kindBefore);
+        if (!asked) // what to do
+            QVERIFY2(claim.error.contains(u"delete "_s + QDir::toNativeSeparators(lockPath())),
+                     qPrintable(claim.error));
+        return;
+    }
+    QLockFile check(lockPath());
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    QVERIFY(check.getLockInfo(&pid, &host, &application));
+    QCOMPARE(pid, QCoreApplication::applicationPid());
 }
 
 QTEST_GUILESS_MAIN(SingleInstanceTest)

@@ -77,6 +77,7 @@ private Q_SLOTS:
     void cookiePolicy_data();
     void cookiePolicy();
     void cookieFlood();
+    void jarKeepsWhatThePaneHolds();
     void damagedCookieFile();
     void privateNetworkHosts_data();
     void privateNetworkHosts();
@@ -662,8 +663,8 @@ void tst_Download::cookiePolicy()
     QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("https://item.taobao.com/"))).size(), taken ? 1 : 0);
 }
 
-// A server that sets new cookies without end keeps the jar within the store's limits, the oldest
-// going first.
+// A server that sets new cookies without end keeps the jar within the store's limits (180 a domain,
+// 3,300 in all), the oldest going first.
 void tst_Download::cookieFlood()
 {
     SharedCookieJar jar;
@@ -685,8 +686,66 @@ void tst_Download::cookieFlood()
     qsizetype total = 0;
     for (int host = 0; host < 40; ++host)
         total += jar.cookiesForUrl(QUrl(QStringLiteral("http://h%1.example.org/").arg(host))).size();
-    QCOMPARE(total, 3000);
+    QCOMPARE(total, 3300);
     QCOMPARE(jar.cookiesForUrl(site).size(), 0); // the oldest domain went first
+}
+
+// A profile whose pane holds as many cookies as the pane's store keeps (3,291 here, the login the oldest
+// of them), and a server that floods the downloads with cookies of their own: the jar drops none the
+// pane holds, only of its own, and stays within its bound. The login travels with the download until
+// the pane drops it itself.
+void tst_Download::jarKeepsWhatThePaneHolds()
+{
+    HttpFixture server([](const HttpRequest &request) { return HttpReply::html(request.header("Cookie")); });
+    QVERIFY(server.startInThread());
+    SharedCookieJar jar;
+    QNetworkCookie login("login", "alice");
+    login.setDomain(QStringLiteral("127.0.0.1"));
+    login.setPath(QStringLiteral("/"));
+    jar.insertCookie(login);
+    QNetworkCookie kept("kept", "1"); // the jar's own, from its file: the store may not hold it
+    kept.setDomain(QStringLiteral("127.0.0.1"));
+    kept.setPath(QStringLiteral("/"));
+    jar.restoreCookie(kept);
+    const auto siteCookie = [](int site, int i) {
+        QNetworkCookie cookie("c" + QByteArray::number(i), "1");
+        cookie.setDomain(QStringLiteral(".site%1.example").arg(site));
+        cookie.setPath(QStringLiteral("/"));
+        return cookie;
+    };
+    for (int site = 0; site < 20; ++site) {
+        for (int i = 0; i < 3290 / 20 + (site < 3290 % 20 ? 1 : 0); ++i)
+            jar.insertCookie(siteCookie(site, i));
+    }
+    const auto total = [&jar] {
+        qsizetype count = 0;
+        for (int site = 0; site < 20; ++site)
+            count += jar.cookiesForUrl(QUrl(QStringLiteral("http://site%1.example/").arg(site))).size();
+        return count + jar.cookiesForUrl(QUrl(QStringLiteral("http://127.0.0.1/"))).size();
+    };
+    QCOMPARE(total(), 3292);
+
+    // The jar's own cookie is the first to go once the flood reaches the bound.
+    for (int host = 0; host < 40; ++host) {
+        const QUrl flooding(QStringLiteral("http://h%1.flood.example/").arg(host));
+        for (int i = 0; i < 200; ++i)
+            jar.setCookiesFromUrl({QNetworkCookie("f" + QByteArray::number(i), "1")}, flooding);
+    }
+    const PageDownloader downloader(shortLimits(), BrowserSession{"QuilloryTest/1.0", &jar});
+    QCOMPARE(downloader.OpenURL(server.url(u"/item.htm").toString()),
+             std::optional<QString>(QStringLiteral("login=alice")));
+    QCOMPARE(server.requests().last().header("Cookie"), QByteArray("login=alice"));
+    QCOMPARE(total(), 3291); // the pane's, all of them
+    // More than the bound when the pane holds that many for a moment: its own removals follow.
+    for (int site = 20; site < 22; ++site) {
+        for (int i = 0; i < 100; ++i)
+            jar.insertCookie(siteCookie(site, i));
+    }
+    QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("http://127.0.0.1/"))).size(), 1);
+    QCOMPARE(jar.cookiesForUrl(QUrl(QStringLiteral("http://site21.example/"))).size(), 100);
+
+    jar.deleteCookie(login); // the pane dropped it
+    QCOMPARE(downloader.OpenURL(server.url(u"/item.htm").toString()), std::optional<QString>(QString()));
 }
 
 // A saved file that is damaged, huge or planted gives what the policy accepts, within bounds.
@@ -710,7 +769,7 @@ void tst_Download::damagedCookieFile()
     file.close();
 
     const QList<QNetworkCookie> loaded = loadCookies(path);
-    QVERIFY(loaded.size() <= 3000);
+    QVERIFY(loaded.size() <= 3300);
     QCOMPARE(loaded.value(0).name(), QByteArray("first"));
     QCOMPARE(loaded.value(1).name(), QByteArray("after"));
     for (const QNetworkCookie &cookie : loaded)
