@@ -60,7 +60,6 @@ void ProductPagesTest::cleanup()
 void ProductPagesTest::openWindow(std::chrono::milliseconds keep)
 {
     WindowOptions options;
-    options.renderLimits.quietFor = 100ms;
     options.renderLimits.total = 3s;
     options.profilePath = m_profile.path();
     options.autoAnswerIntervalMs = 100;
@@ -192,7 +191,6 @@ void ProductPagesTest::scriptBuiltProductPage()
     WindowOptions options;
     options.profilePath = m_profile.path();
     options.renderProductPages = render;
-    options.renderLimits.quietFor = 100ms;
     options.renderLimits.total = 3s;
     m_window = std::make_unique<Form1>(options);
     m_window->show();
