@@ -766,7 +766,7 @@ void RenderedPageTest::leavesNothingBehind()
     connect(pane->cookieStore(), &QWebEngineCookieStore::cookieAdded, this, [&] { ++paneCookies; });
     RenderedPageLoader loader(pane.get(), session(), {8s});
     const QString storing = m_local.url(u"/store.htm"_s).toString();
-    constexpr int loads = 8;
+    constexpr int loads = 5;
     for (int i = 0; i < loads; ++i) {
         const RenderedPage page = render(loader, storing, true);
         QVERIFY2(page.ok(), qPrintable(page.errorText));
