@@ -173,6 +173,7 @@ public:
     virtual void consoleMessage(const QString &message) = 0;
     virtual RequestAdmission admission(const QUrl &url) const = 0;
     virtual void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) = 0;
+    virtual void requestAllowed() = 0;
 };
 
 namespace {
@@ -194,8 +195,10 @@ public:
             return;
         }
         const RequestAdmission admission = m_events.admission(info.requestUrl());
-        if (admission == RequestAdmission::Allowed)
+        if (admission == RequestAdmission::Allowed) {
+            m_events.requestAllowed();
             return;
+        }
         info.block(true);
         m_events.requestBlocked(info.requestUrl(),
                                 info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame,
@@ -264,6 +267,7 @@ private:
     void consoleMessage(const QString &message) override;
     RequestAdmission admission(const QUrl &url) const override;
     void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) override;
+    void requestAllowed() override { m_activeAtMs = m_clock.elapsed(); }
 
     void learnHosts(const QList<QUrl> &urls);
     void hostLearned(const QString &host);
@@ -323,6 +327,8 @@ private:
     bool m_loaded = false;
     quint64 m_document = 0;
     double m_changesRead = -1; // the page's change count at the last read of its document
+    QString m_lastRead;        // that read, which did not hold what is asked for
+    qint64 m_activeAtMs = 0;   // when the page last made a request, changed or loaded
     int m_followed = 0;
     bool m_polling = false;
     bool m_reading = false;
@@ -700,6 +706,7 @@ bool RenderRun::admit(const QUrl &url)
     m_committed = false;
     m_loaded = false;
     m_changesRead = -1;
+    m_lastRead.clear();
     m_stoppedLoad.stop();
     m_pollTimer.stop();
     ++m_document;
@@ -764,6 +771,7 @@ void RenderRun::loaded()
 {
     m_committed = true;
     m_loaded = true;
+    m_activeAtMs = m_clock.elapsed();
     m_stoppedLoad.stop();
     if (!m_pollTimer.isActive())
         m_pollTimer.start();
@@ -797,10 +805,19 @@ void RenderRun::poll()
                                   return;
                               // A document without the script (an error page) has nothing to wait for.
                               const double changes = result.toDouble();
-                              if (changes == 0 || changes == run->m_changesRead)
+                              if (changes == 0)
                                   return;
-                              run->m_changesRead = changes;
-                              run->read(false);
+                              if (changes != run->m_changesRead) {
+                                  run->m_changesRead = changes;
+                                  run->m_activeAtMs = run->m_clock.elapsed();
+                                  run->read(false);
+                                  return;
+                              }
+                              // Loaded, read, and since then no request, no change, nothing to learn.
+                              if (run->m_loaded && !run->m_lastRead.isEmpty() && run->m_learning.isEmpty() &&
+                                  !run->m_relearnDue &&
+                                  run->m_clock.elapsed() - run->m_activeAtMs >= run->m_limits.idleFor.count())
+                                  run->finishWithText(run->m_lastRead, false);
                           });
 }
 
@@ -832,6 +849,7 @@ void RenderRun::read(bool atLimit)
                                   run->finishWithText(text, false);
                                   return;
                               }
+                              run->m_lastRead = text;
                               if (run->m_loaded)
                                   run->sayStillLoading();
                           });

@@ -32,6 +32,9 @@ struct RenderLimits
     // Loads of the link again once the hosts that its page asked for and that were not yet known are
     // known to be outside this machine and the private network (see RenderedPageLoader).
     int maxRelearned = 4;
+    // A loaded page that does not hold what is asked for counts as done once it has made no request and
+    // changed nothing for this long: its list, if it has one, is built by then.
+    std::chrono::milliseconds idleFor{2000};
 };
 
 // What the hidden page takes from the window's session: the cookies it may send (those the downloads
@@ -71,8 +74,8 @@ struct RenderedPage
     };
 
     Status status = Status::Failed;
-    // Ok: whether the document held what was asked for when read. False when it did not by the limit and
-    // was read as it stood then.
+    // Ok: whether the document held what was asked for when read. False when it did not: read as it
+    // stood once the page had gone idle, or at the limit.
     bool settled = false;
     // The doctype and the root's outer markup as the engine serializes them: names as the engine writes
     // them (lower case in an HTML document), so "</li>" and "</td>" read as in a served page.
