@@ -70,8 +70,14 @@ std::shared_ptr<ProductPages::Entry> ProductPages::entryFor(const QString &docum
 {
     if (m_entries.empty() || m_entries.back()->detached || !m_entries.back()->matches(documentToken, request))
         return nullptr;
-    const std::shared_ptr<Entry> &entry = m_entries.back();
+    const std::shared_ptr<Entry> entry = m_entries.back();
     if (entry->page && !isFresh(*entry, request)) {
+        drop(entry);
+        return nullptr;
+    }
+    // A fetch under way that nobody waits for yet, made before a login or logout: the page it brings
+    // would be the other session's.
+    if (!entry->page && entry->waiters.empty() && entry->cookies != m_source.sessionCookies(request)) {
         drop(entry);
         return nullptr;
     }
