@@ -10,9 +10,10 @@ source tools/common.sh
 # manager; libxcb-xtest0-dev: the benchmark types Alt+Z through the X server; clang-format: the format;
 # clang-14 and libclang-rt-14-dev: the unit tests built by a second compiler, and the fuzz targets with
 # their runtime; python3-pyatspi, at-spi2-core, dbus-daemon: the controls' names over AT-SPI; eslint: the
-# page scripts' lint.
+# page scripts' lint; fonts-wqy-microhei: the Chinese font the window is run with (tools/run.sh), without
+# which the layout tests would measure the captions in placeholder boxes.
 tools/deps.sh "${build_packages[@]}" openbox x11-utils libxcb-xtest0-dev clang-format clang-14 \
-    libclang-rt-14-dev python3-pyatspi at-spi2-core dbus-daemon eslint
+    libclang-rt-14-dev python3-pyatspi at-spi2-core dbus-daemon eslint fonts-wqy-microhei
 
 echo "== format (.clang-format)"
 git ls-files -z '*.cpp' '*.h' 'src/app/scripts/*.js' | xargs -0 clang-format --dry-run -Werror

@@ -1,6 +1,7 @@
 #include "productpages.h"
 
 #include "attributelookup.h"
+#include "passrules.h"
 
 #include <QPointer>
 
@@ -22,6 +23,7 @@ struct ProductPages::Entry
     QStringList cookies;     // what the site saw of the session: when asked for, then once downloaded
     bool early = false;      // made ahead of any pass
     bool usedByPass = false; // a pass has had it: the next one gets the kept copy
+    bool userAsked = false;  // a pass that the user's key or click started has asked for it
     bool detached = false;   // the pane left its page while a pass waited: not kept
     QString attribute;       // what the passes look up in it, once one has asked
     bool renderAsked = false;
@@ -68,8 +70,14 @@ std::shared_ptr<ProductPages::Entry> ProductPages::entryFor(const QString &docum
 {
     if (m_entries.empty() || m_entries.back()->detached || !m_entries.back()->matches(documentToken, request))
         return nullptr;
-    const std::shared_ptr<Entry> &entry = m_entries.back();
+    const std::shared_ptr<Entry> entry = m_entries.back();
     if (entry->page && !isFresh(*entry, request)) {
+        drop(entry);
+        return nullptr;
+    }
+    // A fetch under way that nobody waits for yet, made before a login or logout: the page it brings
+    // would be the other session's.
+    if (!entry->page && entry->waiters.empty() && entry->cookies != m_source.sessionCookies(request)) {
         drop(entry);
         return nullptr;
     }
@@ -98,16 +106,29 @@ bool ProductPages::adoptForReload(const QString &documentToken, const DownloadRe
     return true;
 }
 
-// At most one early download a link in `keepFor`: nobody asked for it, and a page that reloads itself
-// must not turn into a stream of requests in the user's session.
+// At most one early download a link in `keepFor`, and only within the budget of work that nobody asked
+// for: a page that reloads itself must not turn into a stream of requests in the user's session.
 bool ProductPages::earlyDownloadDue(const DownloadRequest &request)
 {
     const std::chrono::milliseconds now = m_clock.now();
     m_earlyAt.removeIf([&](const auto &item) { return now - item.value() >= m_keepFor; });
     const QString link = request.url.toString(QUrl::FullyEncoded);
-    if (m_earlyAt.contains(link))
+    if (m_earlyAt.contains(link) || !gesturelessWorkDue())
         return false;
     m_earlyAt.insert(link, now);
+    return true;
+}
+
+// Work that nobody asked for: at most `gesturelessPerMinute` in any minute, whatever the links, so that
+// a page whose link is new at every load cannot make a stream of requests in the user's session.
+bool ProductPages::gesturelessWorkDue()
+{
+    constexpr std::chrono::minutes window{1};
+    const std::chrono::milliseconds now = m_clock.now();
+    std::erase_if(m_gesturelessAt, [&](std::chrono::milliseconds at) { return now - at >= window; });
+    if (m_gesturelessAt.size() >= std::size_t(gesturelessPerMinute))
+        return false;
+    m_gesturelessAt.push_back(now);
     return true;
 }
 
@@ -129,6 +150,7 @@ void ProductPages::get(const QString &documentToken, const DownloadRequest &requ
     if (!entry)
         entry = startEntry(documentToken, request, false);
     entry->attribute = attribute;
+    entry->userAsked = entry->userAsked || request.userActivated;
     // A copy served as sent that lacks this attribute: the page as the browser shows it, once.
     if (entry->page && renderIfLacking(entry, *entry->page))
         entry->page.reset();
@@ -180,28 +202,53 @@ void ProductPages::fetchFrom(ProductSource &source, const std::shared_ptr<Entry>
 {
     const std::weak_ptr<Entry> weak = entry;
     const bool rendered = &source == m_rendered;
-    entry->cancel = source.fetch(entry->request, this, [this, weak, rendered](const DownloadResult &result) {
+    auto done = [this, weak, rendered](const DownloadResult &result) {
         if (const std::shared_ptr<Entry> entry = weak.lock())
             finished(entry, result, rendered);
-    });
+    };
+    if (!rendered) {
+        entry->cancel = source.fetch(entry->request, this, std::move(done));
+        return;
+    }
+    // The hidden page sends what the user's click would: Lax cookies to another site only when a key
+    // of the user's asked for the page.
+    DownloadRequest request = entry->request;
+    request.userActivated = entry->userAsked;
+    entry->cancel = source.fetchHolding(request, holdsAttribute(entry), this, std::move(done));
 }
 
 // Asks the rendered source for the page when the one served lacks the attribute (or any list at all),
 // once a link: the served page stays at hand should the rendered one fail. True when asked.
 bool ProductPages::renderIfLacking(const std::shared_ptr<Entry> &entry, const Page &served)
 {
+    // The hidden page runs the product page's scripts: only for the trial site's own item pages, where
+    // the downloads may run before any key, never for a page that merely looks like one.
     if (!m_rendered || entry->renderAsked || !served.result.ok() || served.rendered ||
-        entry->holdsAttribute == entry->attribute)
+        entry->holdsAttribute == entry->attribute ||
+        !isTrialSiteItemPage(entry->request.initiator.toString(QUrl::FullyEncoded)))
         return false;
     // Each pass on a kept copy would look the same name up twice: once here, once for its answer.
     if (!lacksTheAttribute(served.result.text, entry->attribute)) {
         entry->holdsAttribute = entry->attribute;
         return false;
     }
+    if (!entry->userAsked && !gesturelessWorkDue())
+        return false; // a key asks again
     entry->renderAsked = true;
     entry->served = served;
     fetchFrom(*m_rendered, entry);
     return true;
+}
+
+// What the rendered page must hold: the attribute that the passes look up when one has asked, else any
+// attribute list or table. Read when the page is, so that a pass that asks while the page loads is
+// waited for too.
+ProductSource::Holds ProductPages::holdsAttribute(const std::shared_ptr<Entry> &entry) const
+{
+    return [weak = std::weak_ptr<Entry>(entry)](const QString &text) {
+        const std::shared_ptr<Entry> entry = weak.lock();
+        return !lacksTheAttribute(text, entry ? entry->attribute : QString());
+    };
 }
 
 void ProductPages::finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result, bool rendered)

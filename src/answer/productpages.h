@@ -22,6 +22,11 @@ namespace Quillory {
 // documents that replace it from the same page (a reload); a failed download is never kept, nor one
 // made with other cookies for the link than the session holds now. Early downloads, which nobody asked
 // for, are also bounded in rate: at most one a link in `keepFor`.
+//
+// Work that no key or click of the user's asked for (early downloads, and the page as the browser shows
+// it when no key asked for it) shares one budget for the whole window, whatever the links:
+// `gesturelessPerMinute` in any minute. Beyond it, nothing is fetched until the minute has passed; a
+// pass still gets the page as served.
 class ProductPages final : public QObject
 {
     Q_OBJECT
@@ -44,12 +49,16 @@ public:
     };
     using Done = std::function<void(const Page &page)>;
 
+    // Early downloads and hidden loads that nobody asked for, together, in any minute.
+    static constexpr int gesturelessPerMinute = 10;
+
     ProductPages(ProductSource &source, const Clock &clock, std::chrono::milliseconds keepFor,
                  QObject *parent = nullptr);
     ~ProductPages() override;
 
     // The second source: the page as the browser shows it, asked for only when the served page lacks
-    // the attribute (attributelookup.h: lacksTheAttribute), as part of the same fetch. Null: none.
+    // the attribute (attributelookup.h: lacksTheAttribute), as part of the same fetch, and only for a
+    // page of the trial site itself, where downloads may run before any key. Null: none.
     void setRenderedSource(ProductSource *rendered) { m_rendered = rendered; }
 
     // Starts downloading the product page of the page `documentToken` ahead of any pass, unless it is
@@ -74,10 +83,12 @@ private:
     std::shared_ptr<Entry> entryFor(const QString &documentToken, const DownloadRequest &request);
     bool adoptForReload(const QString &documentToken, const DownloadRequest &request);
     bool earlyDownloadDue(const DownloadRequest &request);
+    bool gesturelessWorkDue();
     std::shared_ptr<Entry> startEntry(const QString &documentToken, const DownloadRequest &request,
                                       bool early);
     void fetchFrom(ProductSource &source, const std::shared_ptr<Entry> &entry);
     bool renderIfLacking(const std::shared_ptr<Entry> &entry, const Page &served);
+    ProductSource::Holds holdsAttribute(const std::shared_ptr<Entry> &entry) const;
     void finished(const std::shared_ptr<Entry> &entry, const DownloadResult &result, bool rendered);
     void settle(const std::shared_ptr<Entry> &entry, const Page &page, const QStringList &cookiesSet);
     void drop(const std::shared_ptr<Entry> &entry);
@@ -90,6 +101,7 @@ private:
     std::vector<std::shared_ptr<Entry>> m_entries;       // the current page's last, and those still awaited
     std::shared_ptr<Entry> m_left;                       // the kept copy of the page the pane left
     QHash<QString, std::chrono::milliseconds> m_earlyAt; // when each link last had an early download
+    std::vector<std::chrono::milliseconds> m_gesturelessAt; // when work that nobody asked for began
 };
 
 } // namespace Quillory

@@ -181,7 +181,9 @@ Form1::Form1(const WindowOptions &options, QWidget *parent)
     m_productPages = std::make_unique<ProductPages>(
         *m_productSource, options.clock ? *options.clock : Clock::steady(), options.keepProductPage);
     if (options.renderProductPages) {
-        m_renderer = std::make_unique<RenderedPageLoader>(m_profile.get(), options.renderLimits);
+        m_renderer = std::make_unique<RenderedPageLoader>(
+            m_profile.get(), RenderSession{m_cookies.get(), options.hostResolver, options.clock},
+            options.renderLimits);
         m_renderedSource = std::make_unique<RenderedProductSource>(*m_renderer, *m_productSource);
         m_productPages->setRenderedSource(m_renderedSource.get());
     }

@@ -1,12 +1,18 @@
 #include "renderedpage.h"
 
+#include "answer/attributelookup.h"
 #include "pageprotocol.h"
+#include "pagetext/clock.h"
+#include "pagetext/cookiejar.h"
+#include "pagetext/hostresolver.h"
 #include "pagetext/weburl.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTimer>
+#include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineLoadingInfo>
@@ -17,6 +23,8 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
+
+#include <QNetworkCookie>
 
 #include <algorithm>
 
@@ -34,14 +42,33 @@ constexpr auto stoppedLoadGrace = 200ms;
 // or turned into a download.
 constexpr int abortedLoadCode = -3;
 
+// How often the loader asks the page whether its document has changed; it reads the document only when
+// it has. Only how soon a change is seen depends on it, never whether.
+constexpr auto pollInterval = 100ms;
+// How long a name's place stays known: about as long as a name's address is usually kept.
+constexpr auto placeKeptFor = std::chrono::minutes(5);
+constexpr qsizetype maxPlacesKept = 4096;
+// The cookie set last into a new profile: once the store reports it, every cookie set before it is in.
+const QString seedMarkName = u"quillory-seeded"_s;
+const QUrl seedMarkOrigin(u"http://seeded.invalid/"_s);
+
+QString resource(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("the hidden page's scripts are missing from the program's resources");
+    return QString::fromUtf8(file.readAll());
+}
+
 QString scriptSource()
 {
-    static const QString source = [] {
-        QFile file(u":/quillory/scripts/renderedpage.js"_s);
-        if (!file.open(QIODevice::ReadOnly))
-            qFatal("the hidden page's script is missing from the program's resources");
-        return QString::fromUtf8(file.readAll());
-    }();
+    static const QString source = resource(u":/quillory/scripts/renderedpage.js"_s);
+    return source;
+}
+
+QString guardSource()
+{
+    static const QString source = resource(u":/quillory/scripts/renderedguard.js"_s);
     return source;
 }
 
@@ -87,6 +114,8 @@ bool isBlockedResource(QWebEngineUrlRequestInfo::ResourceType type)
     case Info::ResourceTypePing:
     case Info::ResourceTypeCspReport:
     case Info::ResourceTypePrefetch:
+    case Info::ResourceTypeWorker:
+    case Info::ResourceTypeSharedWorker:
     case Info::ResourceTypeServiceWorker:
         return true;
     default:
@@ -125,6 +154,15 @@ void restrictSettings(QWebEngineSettings &settings)
 
 } // namespace
 
+// Whether a request may go out under the private-network rule: yes, no, or not before its host's name
+// has been looked up.
+enum class RequestAdmission
+{
+    Allowed,
+    Refused,
+    Unknown,
+};
+
 // What the run needs to hear from its page and the page's requests.
 class RenderRunEvents
 {
@@ -133,19 +171,21 @@ public:
     virtual bool navigationAllowed(const QUrl &url, QWebEnginePage::NavigationType type,
                                    bool isMainFrame) = 0;
     virtual void consoleMessage(const QString &message) = 0;
-    virtual void mainFrameBlocked(const QUrl &url) = 0;
+    virtual RequestAdmission admission(const QUrl &url) const = 0;
+    virtual void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) = 0;
+    virtual void requestAllowed() = 0;
 };
 
 namespace {
 
-// Blocks what the hidden page never fetches, and every request into this machine or a private network
-// unless allowed. The engine calls it on this thread.
+// Every request of the hidden page's profile: what the hidden page never fetches, and every request
+// that the private-network rule does not admit (yet). The engine calls it on this thread and wants its
+// answer at once.
 class HiddenPageInterceptor final : public QWebEngineUrlRequestInterceptor
 {
 public:
-    HiddenPageInterceptor(bool privateNetworkAllowed, RenderRunEvents &events, QObject *parent)
-        : QWebEngineUrlRequestInterceptor(parent), m_privateNetworkAllowed(privateNetworkAllowed),
-          m_events(events)
+    HiddenPageInterceptor(RenderRunEvents &events, QObject *parent)
+        : QWebEngineUrlRequestInterceptor(parent), m_events(events)
     {}
 
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
@@ -154,15 +194,18 @@ public:
             info.block(true);
             return;
         }
-        if (!m_privateNetworkAllowed && isPrivateNetworkHost(info.requestUrl())) {
-            info.block(true);
-            if (info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
-                m_events.mainFrameBlocked(info.requestUrl());
+        const RequestAdmission admission = m_events.admission(info.requestUrl());
+        if (admission == RequestAdmission::Allowed) {
+            m_events.requestAllowed();
+            return;
         }
+        info.block(true);
+        m_events.requestBlocked(info.requestUrl(),
+                                info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame,
+                                admission);
     }
 
 private:
-    bool m_privateNetworkAllowed = false;
     RenderRunEvents &m_events;
 };
 
@@ -203,55 +246,77 @@ private:
 
 } // namespace
 
-// One load: its hidden page, its clock, and its one answer. It deletes itself, and the page with it,
-// once it has answered.
+// One load: its profile, its hidden page, its clock, and its one answer. It deletes itself, and the page
+// and profile with it, once it has answered.
 class RenderRun final : public QObject, private RenderRunEvents
 {
 public:
-    RenderRun(QWebEngineProfile *profile, const RenderLimits &limits, const QUrl &url,
-              bool privateNetworkAllowed, QObject *context, std::function<void(const RenderedPage &)> done,
-              QObject *parent);
-    // The page goes first, while the run it calls into is still whole.
-    ~RenderRun() override { delete m_page; }
+    RenderRun(RenderedPageLoader &loader, QWebEngineProfile *pane, const RenderSession &session,
+              const RenderLimits &limits, RenderRequest request, QObject *context,
+              std::function<void(const RenderedPage &)> done);
+    // The page goes first, while the run it calls into is still whole, then the profile it belonged to.
+    ~RenderRun() override;
 
     void start();
     bool ended() const { return m_ended; }
     void end(RenderedPage::Status status, const QString &errorText);
-    bool owns(const QWebEnginePage *page) const { return page && page == m_page; }
-    void downloadRefused(const QUrl &url);
 
 private:
     // RenderRunEvents
     bool navigationAllowed(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame) override;
     void consoleMessage(const QString &message) override;
-    void mainFrameBlocked(const QUrl &url) override;
+    RequestAdmission admission(const QUrl &url) const override;
+    void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) override;
+    void requestAllowed() override { m_activeAtMs = m_clock.elapsed(); }
 
+    void learnHosts(const QList<QUrl> &urls);
+    void hostLearned(const QString &host);
+    void allHostsKnown();
+    void openPage();
+    void seedCookies();
+    void loadLink();
+    void downloadRequested(QWebEngineDownloadRequest *download);
     bool admit(const QUrl &url);
     bool follow(const QUrl &url);
     bool refuse(const QString &why);
     bool isTheLink(const QUrl &url) const;
     void loadingChanged(const QWebEngineLoadingInfo &info);
     void loaded();
+    void sayStillLoading();
     void poll();
-    void read(bool settled);
+    void read(bool atLimit);
     void finishWithText(const QString &text, bool settled);
     void deliver(const RenderedPage &page);
 
-    QWebEngineProfile *m_profile = nullptr;
+    RenderedPageLoader &m_loader;
+    QWebEngineProfile *m_pane = nullptr;
+    RenderSession m_session;
     RenderLimits m_limits;
+    RenderRequest m_request;
     QUrl m_link;
-    bool m_privateNetworkAllowed = false;
     QPointer<QObject> m_context;
     bool m_hasContext = false;
     std::function<void(const RenderedPage &)> m_done;
     QString m_commitMark = newCommitMark();
 
+    QWebEngineProfile *m_profile = nullptr;
+    HiddenPageInterceptor *m_interceptor = nullptr;
     QPointer<HiddenPage> m_page;
     QElapsedTimer m_clock;
     QTimer m_pollTimer;
     QTimer m_readAtLimit;
     QTimer m_deadline;
     QTimer m_stoppedLoad;
+
+    // The names being looked up for this run, whether one of them, now known, was refused a request
+    // that it would now be allowed (so the link is loaded again once all are known), and whether the
+    // main frame itself was among the refused.
+    QSet<QString> m_learning;
+    bool m_relearnDue = false;
+    bool m_mainFrameWaits = false;
+    QString m_mainFrameHost;
+    bool m_initiatorInside = false;
+    int m_relearned = 0;
 
     // The navigation under way: where it is (after redirects), whether it has become a document, and
     // whether that document has loaded. `m_document` counts navigations, so that an answer from the page
@@ -260,32 +325,35 @@ private:
     bool m_ownLoadPending = true;
     bool m_committed = false;
     bool m_loaded = false;
-    qint64 m_loadedAtMs = 0;
     quint64 m_document = 0;
+    double m_changesRead = -1; // the page's change count at the last read of its document
+    QString m_lastRead;        // that read, which did not hold what is asked for
+    qint64 m_activeAtMs = 0;   // when the page last made a request, changed or loaded
     int m_followed = 0;
     bool m_polling = false;
     bool m_reading = false;
+    bool m_saidStillLoading = false;
+    bool m_priming = false; // the empty first document that brings the profile's network up
     bool m_ended = false;
 };
 
-RenderRun::RenderRun(QWebEngineProfile *profile, const RenderLimits &limits, const QUrl &url,
-                     bool privateNetworkAllowed, QObject *context,
-                     std::function<void(const RenderedPage &)> done, QObject *parent)
-    : QObject(parent), m_profile(profile), m_limits(limits), m_link(url),
-      m_privateNetworkAllowed(privateNetworkAllowed), m_context(context), m_hasContext(context != nullptr),
-      m_done(std::move(done)), m_target(url)
+RenderRun::RenderRun(RenderedPageLoader &loader, QWebEngineProfile *pane, const RenderSession &session,
+                     const RenderLimits &limits, RenderRequest request, QObject *context,
+                     std::function<void(const RenderedPage &)> done)
+    : QObject(&loader), m_loader(loader), m_pane(pane), m_session(session), m_limits(limits),
+      m_request(std::move(request)), m_link(m_request.url), m_context(context),
+      m_hasContext(context != nullptr), m_done(std::move(done)), m_target(m_link)
 {
-    // A change every few frames is enough to tell, and a poll costs the page a few microseconds.
-    m_pollTimer.setInterval(std::clamp(m_limits.quietFor / 5, 10ms, 100ms));
+    m_pollTimer.setInterval(pollInterval);
     connect(&m_pollTimer, &QTimer::timeout, this, &RenderRun::poll);
-    // A page that never settles is read as it stands a little before the limit, so that its answer
-    // still comes by the limit.
+    // A page that never comes to hold what is asked for is read as it stands a little before the limit,
+    // so that its answer still comes by the limit.
     m_readAtLimit.setSingleShot(true);
     m_readAtLimit.setTimerType(Qt::PreciseTimer); // a coarse timer may fire a twentieth early
     m_readAtLimit.setInterval(m_limits.total - std::min<std::chrono::milliseconds>(1s, m_limits.total / 10));
     connect(&m_readAtLimit, &QTimer::timeout, this, [this] {
-        if (m_loaded && !m_reading)
-            read(false);
+        if (m_committed && m_page && !m_reading)
+            read(true);
     });
     m_deadline.setSingleShot(true);
     m_deadline.setTimerType(Qt::PreciseTimer);
@@ -299,10 +367,21 @@ RenderRun::RenderRun(QWebEngineProfile *profile, const RenderLimits &limits, con
     m_stoppedLoad.setSingleShot(true);
     m_stoppedLoad.setInterval(stoppedLoadGrace);
     connect(&m_stoppedLoad, &QTimer::timeout, this, [this] {
-        if (!m_page->isLoading()) // else another navigation took its place
+        if (m_page && !m_page->isLoading() && m_learning.isEmpty()) // else another navigation took its place
             end(RenderedPage::Status::Failed,
                 u"the load stopped before a page came: "_s + m_target.toString());
     });
+    if (!m_request.holds)
+        m_request.holds = [](const QString &text) {
+            return !lacksTheAttribute(text);
+        };
+}
+
+RenderRun::~RenderRun()
+{
+    delete m_page;
+    delete m_profile;
+    delete m_interceptor;
 }
 
 void RenderRun::start()
@@ -314,14 +393,163 @@ void RenderRun::start()
         end(RenderedPage::Status::Refused, u"only http and https links are loaded: "_s + m_link.toString());
         return;
     }
-    if (!m_privateNetworkAllowed && isPrivateNetworkHost(m_link)) {
+    if (!m_request.privateNetworkAllowed && isPrivateNetworkHost(m_link)) {
         end(RenderedPage::Status::Refused,
             u"a link into this machine or a private network refused: "_s + m_link.toString());
         return;
     }
+    // Where the link and the page that asked lead is known before anything is sent.
+    learnHosts({m_link, m_request.initiator});
+}
 
-    m_page = new HiddenPage(m_profile, *this, this);
-    m_page->setUrlRequestInterceptor(new HiddenPageInterceptor(m_privateNetworkAllowed, *this, m_page));
+// Looks up the names among `urls` that the private-network rule needs and are not known yet; the page
+// opens once all are.
+void RenderRun::learnHosts(const QList<QUrl> &urls)
+{
+    QStringList hosts;
+    if (!m_request.privateNetworkAllowed) {
+        for (const QUrl &url : urls) {
+            if (isWebUrl(url) && !hasAddressHost(url) && !isPrivateNetworkHost(url) &&
+                m_loader.placeOf(networkHost(url)) == RenderedPageLoader::HostPlace::Unknown)
+                hosts << networkHost(url);
+        }
+    }
+    hosts.removeDuplicates();
+    if (hosts.isEmpty()) {
+        allHostsKnown();
+        return;
+    }
+    for (const QString &host : hosts)
+        m_learning.insert(host);
+    for (const QString &host : hosts)
+        m_loader.learn(host, this, [this, host] { hostLearned(host); });
+}
+
+void RenderRun::hostLearned(const QString &host)
+{
+    if (m_ended || !m_learning.remove(host))
+        return;
+    if (m_page) {
+        // A request of the page's was refused for want of knowing this name.
+        QUrl probe;
+        probe.setScheme(u"http"_s);
+        probe.setHost(host);
+        if (admission(probe) == RequestAdmission::Allowed)
+            m_relearnDue = true;
+    }
+    if (m_learning.isEmpty())
+        allHostsKnown();
+}
+
+void RenderRun::allHostsKnown()
+{
+    if (m_ended)
+        return;
+    const QUrl &initiator = m_request.initiator;
+    m_initiatorInside = isWebUrl(initiator) &&
+                        (isPrivateNetworkHost(initiator) ||
+                         m_loader.placeOf(networkHost(initiator)) == RenderedPageLoader::HostPlace::Inside);
+    if (!m_page) {
+        if (admission(m_link) == RequestAdmission::Refused) {
+            end(RenderedPage::Status::Refused, u"a link into this machine or a private network refused: "_s +
+                                                   networkHost(m_link) + u" leads there"_s);
+            return;
+        }
+        openPage();
+        return;
+    }
+    if (m_mainFrameWaits &&
+        admission(QUrl(u"http://"_s + m_mainFrameHost + u'/')) == RequestAdmission::Refused) {
+        end(RenderedPage::Status::Refused, u"a request into this machine or a private network refused: "_s +
+                                               m_mainFrameHost + u" leads there"_s);
+        return;
+    }
+    if (!m_relearnDue && !m_mainFrameWaits)
+        return;
+    m_relearnDue = false;
+    if (m_relearned >= m_limits.maxRelearned) {
+        if (m_mainFrameWaits)
+            end(RenderedPage::Status::Refused,
+                u"more than %1 loads to learn where the page's hosts lead"_s.arg(m_limits.maxRelearned));
+        return;
+    }
+    // Now that the names it asked for are known, the page gets what it was refused.
+    ++m_relearned;
+    m_mainFrameWaits = false;
+    m_followed = 0;
+    loadLink();
+}
+
+RequestAdmission RenderRun::admission(const QUrl &url) const
+{
+    const QString scheme = url.scheme();
+    if (!isWebScheme(url))
+        return scheme == u"data"_s || scheme == u"blob"_s || scheme == u"about"_s ? RequestAdmission::Allowed
+                                                                                  : RequestAdmission::Refused;
+    if (m_request.privateNetworkAllowed)
+        return RequestAdmission::Allowed;
+    if (isPrivateNetworkHost(url))
+        return RequestAdmission::Refused;
+    if (hasAddressHost(url))
+        return RequestAdmission::Allowed;
+    switch (m_loader.placeOf(networkHost(url))) {
+    case RenderedPageLoader::HostPlace::Unknown:
+        return RequestAdmission::Unknown;
+    case RenderedPageLoader::HostPlace::Outside:
+        return RequestAdmission::Allowed;
+    case RenderedPageLoader::HostPlace::Inside:
+        // As for the downloads: a name that leads inside is followed only when the page that asked is
+        // there too, as a trial site on the user's own network would be.
+        return m_initiatorInside ? RequestAdmission::Allowed : RequestAdmission::Refused;
+    }
+    return RequestAdmission::Refused;
+}
+
+void RenderRun::requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why)
+{
+    if (m_ended)
+        return;
+    if (why == RequestAdmission::Refused) {
+        if (mainFrame) {
+            // Not from inside the engine's call: the page is still deciding about the request.
+            QTimer::singleShot(0, this, [this, url] {
+                end(RenderedPage::Status::Refused,
+                    u"a request into this machine or a private network refused: "_s + url.toString());
+            });
+        }
+        return;
+    }
+    const QString host = networkHost(url);
+    if (mainFrame) {
+        m_mainFrameWaits = true; // its failure is no failure of the run's
+        m_mainFrameHost = host;
+    }
+    if (m_learning.contains(host))
+        return;
+    m_learning.insert(host);
+    // The resolver may answer at once: not from inside the engine's call either.
+    QTimer::singleShot(0, this, [this, host] {
+        if (!m_ended)
+            m_loader.learn(host, this, [this, host] { hostLearned(host); });
+    });
+}
+
+void RenderRun::openPage()
+{
+    // A profile of its own, off the record: what the page's scripts store stays in memory and goes with
+    // the run.
+    m_profile = new QWebEngineProfile();
+    if (m_pane) {
+        m_profile->setHttpUserAgent(m_pane->httpUserAgent());
+        m_profile->setHttpAcceptLanguage(m_pane->httpAcceptLanguage());
+    }
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    m_interceptor = new HiddenPageInterceptor(*this, nullptr);
+    m_profile->setUrlRequestInterceptor(m_interceptor);
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, &RenderRun::downloadRequested);
+
+    m_page = new HiddenPage(m_profile, *this, nullptr);
     restrictSettings(*m_page->settings());
     m_page->setAudioMuted(true);
     QWebEngineScript script;
@@ -331,6 +559,13 @@ void RenderRun::start()
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(false);
     m_page->scripts().insert(script);
+    QWebEngineScript guard;
+    guard.setName(u"quillory-guard"_s);
+    guard.setSourceCode(guardSource());
+    guard.setWorldId(QWebEngineScript::MainWorld);
+    guard.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    guard.setRunsOnSubFrames(true);
+    m_page->scripts().insert(guard);
 
     connect(m_page, &QWebEnginePage::loadingChanged, this, &RenderRun::loadingChanged);
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -344,6 +579,55 @@ void RenderRun::start()
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
         end(RenderedPage::Status::Failed, u"the page's renderer ended: "_s + m_target.toString());
     });
+    if (!m_session.cookies ||
+        m_session.cookies->cookiesForRequest(m_link, m_request.initiator, m_request.userActivated)
+            .isEmpty()) {
+        loadLink();
+        return;
+    }
+    // A new profile's cookie store takes cookies only once the profile's network is up, which a first
+    // document brings; an empty one sends nothing anywhere.
+    m_priming = true;
+    connect(m_page, &QWebEnginePage::loadFinished, this, [this] {
+        if (!m_priming)
+            return;
+        m_priming = false;
+        seedCookies();
+    });
+    m_page->setHtml(QString());
+}
+
+// The profile gets the cookies that the download of the link sends for the page that asked, and no
+// other. The store takes them in order; the mark set last says when all are in.
+void RenderRun::seedCookies()
+{
+    QList<QNetworkCookie> cookies;
+    if (m_session.cookies)
+        cookies = m_session.cookies->cookiesForRequest(m_link, m_request.initiator, m_request.userActivated);
+    if (cookies.isEmpty()) {
+        loadLink();
+        return;
+    }
+    QWebEngineCookieStore *store = m_profile->cookieStore();
+    connect(store, &QWebEngineCookieStore::cookieAdded, this, [this](const QNetworkCookie &cookie) {
+        if (cookie.name() != seedMarkName.toLatin1() || m_ended)
+            return;
+        m_profile->cookieStore()->disconnect(this);
+        loadLink();
+    });
+    for (QNetworkCookie cookie : cookies) {
+        // A cookie of the host alone stays one: a Domain attribute would give it to every name under it.
+        if (!cookie.domain().startsWith(u'.'))
+            cookie.setDomain(QString());
+        store->setCookie(cookie, m_link);
+    }
+    store->setCookie(QNetworkCookie(seedMarkName.toLatin1(), "1"), seedMarkOrigin);
+}
+
+void RenderRun::loadLink()
+{
+    m_ownLoadPending = true;
+    m_target = m_link;
     m_page->load(m_link);
     // A page without a view counts as hidden: the engine would slow its timers to one a second and never
     // run its animation frames, and some pages build their content in those. It only counts as shown to
@@ -355,8 +639,24 @@ bool RenderRun::navigationAllowed(const QUrl &url, QWebEnginePage::NavigationTyp
 {
     if (m_ended)
         return false;
-    if (!isMainFrame)
-        return isFrameScheme(url); // the interceptor keeps frames out of the private network
+    if (m_priming)
+        return isMainFrame && url.scheme() == u"data"_s;
+    if (!isMainFrame) {
+        // A frame may hold what the page makes of its own content too. Its address, and each of its
+        // redirects, keeps to the private-network rule before anything is sent.
+        if (!isFrameScheme(url))
+            return false;
+        switch (admission(url)) {
+        case RequestAdmission::Allowed:
+            return true;
+        case RequestAdmission::Refused:
+            return false;
+        case RequestAdmission::Unknown:
+            requestBlocked(url, false, RequestAdmission::Unknown);
+            return false;
+        }
+        return false;
+    }
     if (m_ownLoadPending && type == QWebEnginePage::NavigationTypeTyped && url == m_link) {
         m_ownLoadPending = false;
         return admit(url);
@@ -364,9 +664,18 @@ bool RenderRun::navigationAllowed(const QUrl &url, QWebEnginePage::NavigationTyp
     // The engine calls a server's redirect a redirect, but also a navigation that a page's script starts
     // while the page loads. Only before the navigation under way has become a document is it the server's.
     if (type == QWebEnginePage::NavigationTypeRedirect && !m_committed) {
-        if (const QString why = redirectRefusal(m_target, url, m_privateNetworkAllowed); !why.isEmpty())
+        if (const QString why = redirectRefusal(m_target, url, m_request.privateNetworkAllowed);
+            !why.isEmpty())
             return refuse(why + url.toString());
-        return follow(url);
+        switch (admission(url)) {
+        case RequestAdmission::Allowed:
+            return follow(url);
+        case RequestAdmission::Refused:
+            return refuse(u"redirect into this machine or a private network refused: "_s + url.toString());
+        case RequestAdmission::Unknown:
+            requestBlocked(url, true, RequestAdmission::Unknown);
+            return false;
+        }
     }
     if (isTheLink(url))
         return follow(url);
@@ -396,6 +705,8 @@ bool RenderRun::admit(const QUrl &url)
     m_target = url;
     m_committed = false;
     m_loaded = false;
+    m_changesRead = -1;
+    m_lastRead.clear();
     m_stoppedLoad.stop();
     m_pollTimer.stop();
     ++m_document;
@@ -410,23 +721,17 @@ bool RenderRun::refuse(const QString &why)
 
 void RenderRun::consoleMessage(const QString &message)
 {
-    if (message == m_commitMark) {
+    if (message == m_commitMark && !m_priming) {
         m_committed = true;
         m_stoppedLoad.stop();
+        m_pollTimer.start(); // the document can be read from now on, once it has been parsed
     }
 }
 
-void RenderRun::mainFrameBlocked(const QUrl &url)
+void RenderRun::downloadRequested(QWebEngineDownloadRequest *download)
 {
-    // Not from inside the engine's call: the page is still deciding about the request.
-    QTimer::singleShot(0, this, [this, url] {
-        end(RenderedPage::Status::Refused,
-            u"a request into this machine or a private network refused: "_s + url.toString());
-    });
-}
-
-void RenderRun::downloadRefused(const QUrl &url)
-{
+    const QUrl url = download->url();
+    download->cancel();
     // The link itself (or where it led) is a file: there will be no page. A file that a page's script
     // asks for is refused, and the page goes on.
     if (!m_loaded && withoutFragment(url) == withoutFragment(m_target))
@@ -435,7 +740,7 @@ void RenderRun::downloadRefused(const QUrl &url)
 
 void RenderRun::loadingChanged(const QWebEngineLoadingInfo &info)
 {
-    if (m_ended)
+    if (m_ended || m_priming || info.url().scheme() == u"data"_s)
         return;
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
@@ -449,71 +754,104 @@ void RenderRun::loadingChanged(const QWebEngineLoadingInfo &info)
     }
     if (withoutFragment(info.url()) != withoutFragment(m_target))
         return; // a navigation that another has replaced
+    if (m_mainFrameWaits)
+        return; // refused until its host is known; loaded again then
     if (m_committed && info.status() == QWebEngineLoadingInfo::LoadStoppedStatus) {
         loaded(); // the page stopped its own load: what it has is its document
         return;
     }
     if (info.errorCode() == abortedLoadCode) {
-        m_stoppedLoad.start(); // a download, a replacement, or nothing: see downloadRefused
+        m_stoppedLoad.start(); // a download, a replacement, or nothing: see downloadRequested
         return;
     }
     end(RenderedPage::Status::Failed, info.errorString() + u": "_s + info.url().toString());
 }
 
-// The quiet wait starts afresh with each document.
 void RenderRun::loaded()
 {
     m_committed = true;
     m_loaded = true;
-    m_loadedAtMs = m_clock.elapsed();
+    m_activeAtMs = m_clock.elapsed();
     m_stoppedLoad.stop();
-    m_pollTimer.start();
+    if (!m_pollTimer.isActive())
+        m_pollTimer.start();
+    if (m_changesRead >= 0 && !m_reading)
+        sayStillLoading(); // read once parsed, and not holding it
+    poll();
 }
 
+void RenderRun::sayStillLoading()
+{
+    if (m_saidStillLoading)
+        return;
+    m_saidStillLoading = true;
+    Q_EMIT m_loader.stillLoading();
+}
+
+// The document is read whenever it has changed since the last read, until it holds what is asked for.
 void RenderRun::poll()
 {
-    if (m_polling || m_reading || !m_loaded)
+    if (m_polling || m_reading || !m_committed || !m_page)
         return;
     m_polling = true;
     const quint64 document = m_document;
-    m_page->runJavaScript(u"(p => p === undefined ? -1 : p.quietMs())("_s + apiOfDocument + u')',
+    m_page->runJavaScript(u"(p => p === undefined ? -1 : p.changes())("_s + apiOfDocument + u')',
                           QWebEngineScript::ApplicationWorld,
                           [run = QPointer<RenderRun>(this), document](const QVariant &result) {
                               if (!run || run->m_ended)
                                   return;
                               run->m_polling = false;
-                              if (document != run->m_document || !run->m_loaded)
+                              if (document != run->m_document)
                                   return;
-                              // Quiet since the load at least; a document without the script is quiet since
-                              // then alone.
-                              const double sinceLoad = double(run->m_clock.elapsed() - run->m_loadedAtMs);
-                              const double sinceChange =
-                                  result.toDouble() < 0 ? sinceLoad : result.toDouble();
-                              if (std::min(sinceChange, sinceLoad) >= double(run->m_limits.quietFor.count()))
-                                  run->read(true);
+                              // A document without the script (an error page) has nothing to wait for.
+                              const double changes = result.toDouble();
+                              if (changes == 0)
+                                  return;
+                              if (changes != run->m_changesRead) {
+                                  run->m_changesRead = changes;
+                                  run->m_activeAtMs = run->m_clock.elapsed();
+                                  run->read(false);
+                                  return;
+                              }
+                              // Loaded, read, and since then no request, no change, nothing to learn.
+                              if (run->m_loaded && !run->m_lastRead.isEmpty() && run->m_learning.isEmpty() &&
+                                  !run->m_relearnDue &&
+                                  run->m_clock.elapsed() - run->m_activeAtMs >= run->m_limits.idleFor.count())
+                                  run->finishWithText(run->m_lastRead, false);
                           });
 }
 
-void RenderRun::read(bool settled)
+void RenderRun::read(bool atLimit)
 {
     m_reading = true;
-    m_pollTimer.stop();
     const quint64 document = m_document;
     m_page->runJavaScript(scriptWithMark(QString()) + u"\n"_s + apiOfDocument + u".markup()"_s,
                           QWebEngineScript::ApplicationWorld,
-                          [run = QPointer<RenderRun>(this), document, settled](const QVariant &result) {
+                          [run = QPointer<RenderRun>(this), document, atLimit](const QVariant &result) {
                               if (!run || run->m_ended)
                                   return;
                               run->m_reading = false;
-                              if (document != run->m_document || !run->m_loaded)
-                                  return; // replaced meanwhile: the new document gets its own wait
+                              if (document != run->m_document && !atLimit)
+                                  return; // replaced meanwhile: the new document gets its own reads
                               if (result.typeId() != QMetaType::QString) {
-                                  run->end(RenderedPage::Status::Failed,
-                                           u"the page's document could not be read: "_s +
-                                               run->m_target.toString());
+                                  if (atLimit)
+                                      run->end(RenderedPage::Status::Failed,
+                                               u"the page's document could not be read: "_s +
+                                                   run->m_target.toString());
                                   return;
                               }
-                              run->finishWithText(result.toString(), settled);
+                              const QString text = result.toString();
+                              if (run->m_request.holds(text)) {
+                                  run->finishWithText(text, true);
+                                  return;
+                              }
+                              if (atLimit) {
+                                  run->finishWithText(text, false);
+                                  return;
+                              }
+                              run->m_lastRead = text;
+                              if (run->m_loaded)
+                                  run->sayStillLoading();
                           });
 }
 
@@ -543,6 +881,7 @@ void RenderRun::deliver(const RenderedPage &result)
     RenderedPage page = result;
     page.finalUrl = m_page && !m_page->url().isEmpty() ? m_page->url() : m_target;
     page.followed = m_followed;
+    page.relearned = m_relearned;
     page.elapsed = std::chrono::milliseconds(m_clock.isValid() ? m_clock.elapsed() : 0);
     m_pollTimer.stop();
     m_readAtLimit.stop();
@@ -550,29 +889,38 @@ void RenderRun::deliver(const RenderedPage &result)
     m_stoppedLoad.stop();
     if (m_page)
         m_page->disconnect(this); // its last words go unheard; it is deleted with the run
+    if (m_profile)
+        m_profile->disconnect(this);
     // Later, and only while the caller's context lives: never from inside the engine's call into the
     // page, and never into a caller that has gone.
     QObject *receiver = m_hasContext ? m_context.data() : parent();
     if (receiver)
         QTimer::singleShot(0, receiver, [done = std::move(m_done), page] { done(page); });
-    deleteLater(); // the page goes with it
+    deleteLater(); // the page and the profile go with it
 }
 
-RenderedPageLoader::RenderedPageLoader(QWebEngineProfile *profile, RenderLimits limits, QObject *parent)
-    : QObject(parent), m_profile(profile), m_limits(limits)
+RenderedPageLoader::RenderedPageLoader(QWebEngineProfile *pane, RenderSession session, RenderLimits limits,
+                                       QObject *parent)
+    : QObject(parent), m_pane(pane), m_session(session), m_limits(limits)
 {
-    // Every download of a hidden page is refused, whatever else the profile does with downloads. (A
-    // handler of the pane's that takes downloads must take only those of the pane's own page.)
-    connect(m_profile, &QWebEngineProfile::downloadRequested, this, &RenderedPageLoader::refuseDownload);
+    if (!m_session.resolver)
+        m_session.resolver = &HostResolver::system();
+    if (!m_session.clock)
+        m_session.clock = &Clock::steady();
 }
 
-RenderedPageLoader::~RenderedPageLoader() = default;
+RenderedPageLoader::~RenderedPageLoader()
+{
+    // The runs first: their pages call into them.
+    const QList<RenderRun *> runs = findChildren<RenderRun *>(Qt::FindDirectChildrenOnly);
+    qDeleteAll(runs);
+}
 
-void RenderedPageLoader::load(const QUrl &url, bool privateNetworkAllowed, QObject *context,
+void RenderedPageLoader::load(RenderRequest request, QObject *context,
                               std::function<void(const RenderedPage &)> done)
 {
     cancel();
-    m_run = new RenderRun(m_profile, m_limits, url, privateNetworkAllowed, context, std::move(done), this);
+    m_run = new RenderRun(*this, m_pane, m_session, m_limits, std::move(request), context, std::move(done));
     m_run->start();
 }
 
@@ -588,15 +936,36 @@ bool RenderedPageLoader::isLoading() const
     return m_run && !m_run->ended();
 }
 
-void RenderedPageLoader::refuseDownload(QWebEngineDownloadRequest *download)
+RenderedPageLoader::HostPlace RenderedPageLoader::placeOf(const QString &host) const
 {
-    QWebEnginePage *page = download->page();
-    if (!dynamic_cast<HiddenPage *>(page))
+    const auto known = m_places.constFind(host);
+    if (known == m_places.cend() || m_session.clock->now() - known->at >= placeKeptFor)
+        return HostPlace::Unknown;
+    return known->place;
+}
+
+void RenderedPageLoader::learn(const QString &host, QObject *context, std::function<void()> done)
+{
+    if (placeOf(host) != HostPlace::Unknown) {
+        QTimer::singleShot(0, context, std::move(done));
         return;
-    const QUrl url = download->url();
-    download->cancel();
-    if (m_run && m_run->owns(page))
-        m_run->downloadRefused(url);
+    }
+    auto &waiting = m_lookups[host];
+    waiting.append({context, std::move(done)});
+    if (waiting.size() > 1)
+        return; // asked already
+    m_session.resolver->lookUp(host, this, [this, host](const QList<QHostAddress> &addresses) {
+        // A name the resolver does not know is left to the network to find, as for the downloads.
+        const bool inside = std::any_of(addresses.cbegin(), addresses.cend(), isPrivateNetworkAddress);
+        if (m_places.size() >= maxPlacesKept)
+            m_places.clear();
+        m_places.insert(host, {inside ? HostPlace::Inside : HostPlace::Outside, m_session.clock->now()});
+        const auto waiters = m_lookups.take(host);
+        for (const auto &[context, done] : waiters) {
+            if (context)
+                done();
+        }
+    });
 }
 
 } // namespace Quillory

@@ -41,8 +41,20 @@ DownloadResult resultOf(const RenderedPage &page)
 ProductSource::Cancel RenderedProductSource::fetch(const DownloadRequest &request, QObject *context,
                                                    Done done)
 {
+    return fetchHolding(request, {}, context, std::move(done));
+}
+
+ProductSource::Cancel RenderedProductSource::fetchHolding(const DownloadRequest &request, Holds holds,
+                                                          QObject *context, Done done)
+{
     const quint64 fetch = ++m_fetches;
-    m_loader.load(request.url, request.privateNetworkAllowed, context,
+    RenderRequest render;
+    render.url = request.url;
+    render.initiator = request.initiator;
+    render.userActivated = request.userActivated;
+    render.privateNetworkAllowed = request.privateNetworkAllowed;
+    render.holds = std::move(holds);
+    m_loader.load(std::move(render), context,
                   [done = std::move(done)](const RenderedPage &page) { done(resultOf(page)); });
     return [this, fetch, loader = QPointer<RenderedPageLoader>(&m_loader)] {
         if (loader && m_fetches == fetch)

@@ -1,5 +1,6 @@
 // The product pages' rules on a source and a clock that the test drives: one fetch at a time for a page,
-// the kept copy and its age, the session it speaks for, and the rate of early downloads.
+// the kept copy and its age, the session it speaks for, the rate of early downloads, and the one budget of
+// work that nobody asked for.
 
 #include "answer/productpages.h"
 #include "fakeproductsource.h"
@@ -42,6 +43,9 @@ private Q_SLOTS:
     void lateReadOfAnEarlierReload();
     void renderedWhenTheServedPageLacks_data();
     void renderedWhenTheServedPageLacks();
+    void gesturelessWorkHasOneBudget();
+    void renderedOnlyForTheTrialSite_data();
+    void renderedOnlyForTheTrialSite();
 
 private:
     // The page a pass gets for `token` once the events have run, if it has come by then.
@@ -291,6 +295,74 @@ void ProductPagesRules::renderedWhenTheServedPageLacks()
     QCOMPARE(m_source->fetches().size(), 1);
     QCOMPARE(rendered.fetches().size(), renderedEarly || renderedForPass ? 1 : 0);
     m_pages.reset(); // before the source it holds
+}
+
+// Early downloads and the hidden loads that nobody asked for share one budget a minute, whatever the
+// links: a trial page whose link is new at every load gets no more. A key is never held back.
+void ProductPagesRules::gesturelessWorkHasOneBudget()
+{
+    const QString script = u"<script>build(list)</script>"_s; // no list: the page as shown is asked for
+    const auto link = [](int i) {
+        return u"http://item.taobao.com/item.htm?id=%1"_s.arg(i);
+    };
+    FakeProductSource rendered;
+    m_pages->setRenderedSource(&rendered);
+    const int half = ProductPages::gesturelessPerMinute / 2;
+    for (int i = 0; i < 100; ++i) {
+        m_pages->prepare(u"page%1"_s.arg(i), linkRequest(link(i)));
+        if (m_source->fetches().size() > rendered.fetches().size() && !m_source->fetches().last()->answered)
+            m_source->answer(m_source->fetches().size() - 1, script);
+        m_clock.advance(100ms);
+    }
+    // Half the budget went to early downloads, half to the hidden loads they asked for.
+    QCOMPARE(m_source->fetches().size(), half);
+    QCOMPARE(rendered.fetches().size(), half);
+    for (const auto &fetch : rendered.fetches())
+        QVERIFY(!fetch->request.userActivated);
+
+    // The user's key fetches, and renders, beyond the budget.
+    DownloadRequest byKey = linkRequest(link(200));
+    byKey.userActivated = true;
+    std::optional<ProductPages::Page> got;
+    m_pages->get(u"key"_s, byKey, u"品牌"_s, this, [&](const ProductPages::Page &page) { got = page; });
+    QCOMPARE(m_source->fetches().size(), half + 1);
+    m_source->answer(half, script);
+    QCOMPARE(rendered.fetches().size(), half + 1);
+    QVERIFY(rendered.fetches().last()->request.userActivated);
+
+    // A minute after the first of them, the budget has room again.
+    m_clock.advance(60s - 100ms * 100);
+    m_pages->prepare(u"later"_s, linkRequest(link(300)));
+    QCOMPARE(m_source->fetches().size(), half + 2);
+    m_pages.reset(); // before the sources it holds
+}
+
+void ProductPagesRules::renderedOnlyForTheTrialSite_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("rendered");
+    QTest::newRow("the trial site's item page") << u"http://try.taobao.com/item.htm?id=9"_s << true;
+    QTest::newRow("another site's page that holds the trial prefix")
+        << u"http://shop.test/?http://try.taobao.com/item.htm"_s << false;
+    QTest::newRow("the trial site over https") << u"https://try.taobao.com/item.htm?id=9"_s << false;
+}
+
+// The hidden page runs a product page's scripts only for the trial site's own item pages, where the
+// downloads run before any key; a key on a page that merely looks like one gets the page as served.
+void ProductPagesRules::renderedOnlyForTheTrialSite()
+{
+    QFETCH(QString, page);
+    QFETCH(bool, rendered);
+    FakeProductSource renderer;
+    m_pages->setRenderedSource(&renderer);
+    DownloadRequest byKey = linkRequest(u"http://item.taobao.com/item.htm?id=1"_s, page);
+    byKey.userActivated = true;
+    std::optional<ProductPages::Page> got;
+    m_pages->get(u"a"_s, byKey, u"品牌"_s, this, [&](const ProductPages::Page &result) { got = result; });
+    m_source->answer(0, u"<script>build(list)</script>"_s);
+    QCOMPARE(renderer.fetches().size(), rendered ? 1 : 0);
+    QCOMPARE(got.has_value(), !rendered);
+    m_pages.reset();
 }
 
 QTEST_GUILESS_MAIN(ProductPagesRules)

@@ -68,7 +68,6 @@ void ProductPagesTest::cleanup()
 void ProductPagesTest::openWindow(std::chrono::milliseconds keep)
 {
     WindowOptions options;
-    options.renderLimits.quietFor = 100ms;
     options.renderLimits.total = 60s; // a ceiling: the page is read once its scripts have built it
     options.profilePath = m_profile.path();
     options.autoAnswerIntervalMs = 100;
@@ -208,7 +207,6 @@ void ProductPagesTest::scriptBuiltProductPage()
     WindowOptions options;
     options.profilePath = m_profile.path();
     options.renderProductPages = render;
-    options.renderLimits.quietFor = 100ms;
     options.renderLimits.total = 60s; // a ceiling: the page is read once its scripts have built it
     m_window = std::make_unique<Form1>(options);
     m_window->show();
