@@ -155,8 +155,10 @@ QString passStatusText(const PassReport &report)
     return text;
 }
 
-QString waitingStatusText(qint64 secondsWaited)
+QString waitingStatusText(qint64 secondsWaited, bool stillLoading)
 {
+    if (stillLoading)
+        return u"商品页还在加载，等它显示出属性表，已等 %1 秒…（按 Esc 或点这里取消）"_s.arg(secondsWaited);
     return u"正在下载商品页，已等 %1 秒…（按 Esc 或点这里取消）"_s.arg(secondsWaited);
 }
 

@@ -9,6 +9,8 @@
 namespace Quillory {
 
 QString passStatusText(const PassReport &report);
-QString waitingStatusText(qint64 secondsWaited);
+// `stillLoading`: the product page is there but still building what the lookup needs in the page as
+// the browser shows it.
+QString waitingStatusText(qint64 secondsWaited, bool stillLoading = false);
 
 } // namespace Quillory

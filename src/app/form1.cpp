@@ -374,6 +374,12 @@ void Form1::connectHandlers()
         if (m_pass->isWaiting())
             m_status->showWaiting();
     });
+    if (m_renderer) {
+        connect(m_renderer.get(), &RenderedPageLoader::stillLoading, m_status, [this] {
+            if (m_pass->isWaiting())
+                m_status->markStillLoading();
+        });
+    }
     connect(m_cancelKey, &QShortcut::activated, m_pass.get(), &AnsweringPass::cancel);
     connect(m_status, &StatusBubble::cancelRequested, m_pass.get(), &AnsweringPass::cancel);
     // What the last pass did holds for the page it was done on.

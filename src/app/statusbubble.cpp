@@ -27,6 +27,7 @@ StatusBubble::StatusBubble(QWidget *parent) : QLabel(parent)
 void StatusBubble::showText(const QString &text)
 {
     m_tick.stop();
+    m_stillLoading = false;
     setCursor(Qt::ArrowCursor);
     setShown(text);
 }
@@ -39,9 +40,17 @@ void StatusBubble::showWaiting()
     showSeconds();
 }
 
+void StatusBubble::markStillLoading()
+{
+    m_stillLoading = true;
+    if (m_tick.isActive())
+        showSeconds();
+}
+
 void StatusBubble::clear()
 {
     m_tick.stop();
+    m_stillLoading = false;
     QLabel::clear();
     hide();
 }
@@ -80,7 +89,7 @@ void StatusBubble::setShown(const QString &text)
 
 void StatusBubble::showSeconds()
 {
-    setShown(waitingStatusText(m_waited.elapsed() / 1000));
+    setShown(waitingStatusText(m_waited.elapsed() / 1000, m_stillLoading));
 }
 
 } // namespace Quillory

@@ -21,6 +21,8 @@ public:
     void showText(const QString &text);
     // Counts the seconds from now until `showText` or `clear`.
     void showWaiting();
+    // The product page the pass waits for is still loading what the lookup needs: the count says so.
+    void markStillLoading();
     void clear();
     // Puts the bubble at the lower left corner of `area` (in the parent's coordinates), at most as wide
     // as the area.
@@ -40,6 +42,7 @@ private:
     QRect m_area;
     QElapsedTimer m_waited;
     QTimer m_tick;
+    bool m_stillLoading = false; // until the next outcome
 };
 
 } // namespace Quillory
