@@ -48,6 +48,9 @@ constexpr auto pollInterval = 100ms;
 // How long a name's place stays known: about as long as a name's address is usually kept.
 constexpr auto placeKeptFor = std::chrono::minutes(5);
 constexpr qsizetype maxPlacesKept = 4096;
+// How many of the names known to lead outside go into a page's policy before any of its requests: enough
+// for the hosts of the last few product pages, few enough to keep the policy short.
+constexpr qsizetype maxPolicyHosts = 256;
 // The cookie set last into a new profile: once the store reports it, every cookie set before it is in.
 const QString seedMarkName = u"quillory-seeded"_s;
 const QUrl seedMarkOrigin(u"http://seeded.invalid/"_s);
@@ -72,6 +75,12 @@ QString guardSource()
     return source;
 }
 
+QString guardWith(const QString &policy, const QString &reportMark)
+{
+    return u"("_s + guardSource() + u")("_s + PageProtocol::stringLiteral(policy) + u", "_s +
+           PageProtocol::stringLiteral(reportMark) + u");"_s;
+}
+
 QString scriptWithMark(const QString &commitMark)
 {
     return u"("_s + scriptSource() + u")("_s + PageProtocol::stringLiteral(commitMark) + u");"_s;
@@ -80,11 +89,20 @@ QString scriptWithMark(const QString &commitMark)
 const QString apiOfDocument = u"window[Symbol.for(\"quillory.rendered\")]"_s;
 
 // A secret of one run: 128 random bits.
-QString newCommitMark()
+QString newMark(const QString &kind)
 {
     quint64 bits[2];
     QRandomGenerator::system()->fillRange(bits);
-    return u"quillory-commit-"_s + QString::number(bits[0], 16) + QString::number(bits[1], 16);
+    return u"quillory-"_s + kind + u'-' + QString::number(bits[0], 16) + QString::number(bits[1], 16);
+}
+
+// A host as a content security policy can name it: a name or an IPv4 address. A policy has no way to
+// name an IPv6 address; requests to one stay refused.
+bool isPolicyHost(const QString &host)
+{
+    return !host.isEmpty() && std::all_of(host.cbegin(), host.cend(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-';
+    });
 }
 
 QUrl withoutFragment(const QUrl &url)
@@ -267,9 +285,17 @@ private:
     void consoleMessage(const QString &message) override;
     RequestAdmission admission(const QUrl &url) const override;
     void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) override;
-    void requestAllowed() override { m_activeAtMs = m_clock.elapsed(); }
+    void requestAllowed() override { becameActive(); }
+    void becameActive()
+    {
+        m_activeAtMs = m_clock.elapsed();
+        m_quietPolls = 0;
+    }
 
     void learnHosts(const QList<QUrl> &urls);
+    QString policy() const;
+    void installGuard();
+    void policyRefused(const QUrl &url);
     void hostLearned(const QString &host);
     void allHostsKnown();
     void openPage();
@@ -297,7 +323,13 @@ private:
     QPointer<QObject> m_context;
     bool m_hasContext = false;
     std::function<void(const RenderedPage &)> m_done;
-    QString m_commitMark = newCommitMark();
+    QString m_commitMark = newMark(u"commit"_s);
+    QString m_reportMark = newMark(u"refused"_s);
+    // The hosts that the hidden page's documents may reach, by the private-network rule: those of this
+    // run's own, and those the loader knows to be outside, as the guard was last installed with them.
+    // Any other request is refused in the page, a redirect's included.
+    QSet<QString> m_ownHosts;
+    QSet<QString> m_policyHosts;
 
     QWebEngineProfile *m_profile = nullptr;
     HiddenPageInterceptor *m_interceptor = nullptr;
@@ -329,6 +361,7 @@ private:
     double m_changesRead = -1; // the page's change count at the last read of its document
     QString m_lastRead;        // that read, which did not hold what is asked for
     qint64 m_activeAtMs = 0;   // when the page last made a request, changed or loaded
+    int m_quietPolls = 0;      // the page's answers since then, each of them "no change"
     int m_followed = 0;
     bool m_polling = false;
     bool m_reading = false;
@@ -434,8 +467,10 @@ void RenderRun::hostLearned(const QString &host)
         QUrl probe;
         probe.setScheme(u"http"_s);
         probe.setHost(host);
-        if (admission(probe) == RequestAdmission::Allowed)
+        if (admission(probe) == RequestAdmission::Allowed) {
+            m_ownHosts.insert(host);
             m_relearnDue = true;
+        }
     }
     if (m_learning.isEmpty())
         allHostsKnown();
@@ -549,6 +584,7 @@ void RenderRun::openPage()
     m_profile->setUrlRequestInterceptor(m_interceptor);
     connect(m_profile, &QWebEngineProfile::downloadRequested, this, &RenderRun::downloadRequested);
 
+    m_ownHosts.insert(networkHost(m_link));
     m_page = new HiddenPage(m_profile, *this, nullptr);
     restrictSettings(*m_page->settings());
     m_page->setAudioMuted(true);
@@ -559,13 +595,6 @@ void RenderRun::openPage()
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(false);
     m_page->scripts().insert(script);
-    QWebEngineScript guard;
-    guard.setName(u"quillory-guard"_s);
-    guard.setSourceCode(guardSource());
-    guard.setWorldId(QWebEngineScript::MainWorld);
-    guard.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    guard.setRunsOnSubFrames(true);
-    m_page->scripts().insert(guard);
 
     connect(m_page, &QWebEnginePage::loadingChanged, this, &RenderRun::loadingChanged);
     connect(m_page, &QWebEnginePage::featurePermissionRequested, this,
@@ -624,8 +653,76 @@ void RenderRun::seedCookies()
     store->setCookie(QNetworkCookie(seedMarkName.toLatin1(), "1"), seedMarkOrigin);
 }
 
+// Every host admitted so far, by its scheme and any port; what pages make of their own content; and the
+// page's own scripts and styles, written into it or not.
+QString RenderRun::policy() const
+{
+    if (m_request.privateNetworkAllowed)
+        return {};
+    QStringList hosts(m_policyHosts.cbegin(), m_policyHosts.cend());
+    hosts.sort();
+    QString sources;
+    for (const QString &host : std::as_const(hosts))
+        sources += u" http://"_s + host + u":* https://"_s + host + u":*"_s;
+    return u"default-src"_s + sources + u" data: blob: 'unsafe-inline' 'unsafe-eval'"_s;
+}
+
+// The guard goes into each document the page makes from now on, with the hosts admitted by now.
+void RenderRun::installGuard()
+{
+    m_policyHosts.clear();
+    QSet<QString> hosts = m_ownHosts;
+    for (const QString &host : m_loader.hostsOutside())
+        hosts.insert(host);
+    for (const QString &host : std::as_const(hosts)) {
+        QUrl url;
+        url.setScheme(u"http"_s);
+        url.setHost(host);
+        if (isPolicyHost(host) && admission(url) == RequestAdmission::Allowed)
+            m_policyHosts.insert(host);
+    }
+    QWebEngineScriptCollection &scripts = m_page->scripts();
+    for (const QWebEngineScript &old : scripts.find(u"quillory-guard"_s))
+        scripts.remove(old);
+    QWebEngineScript guard;
+    guard.setName(u"quillory-guard"_s);
+    guard.setSourceCode(guardWith(policy(), m_reportMark));
+    guard.setWorldId(QWebEngineScript::MainWorld);
+    guard.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    guard.setRunsOnSubFrames(true);
+    scripts.insert(guard);
+}
+
+// The policy refused an address: one the rule admits once its host is known is admitted for the next
+// load, like a request the interceptor refused for want of knowing its host.
+void RenderRun::policyRefused(const QUrl &url)
+{
+    if (m_ended || m_priming || !isWebUrl(url))
+        return;
+    const QString host = networkHost(url);
+    if (!isPolicyHost(host) || m_policyHosts.contains(host))
+        return;
+    switch (admission(url)) {
+    case RequestAdmission::Allowed:
+        m_ownHosts.insert(host);
+        m_relearnDue = true;
+        // Not from inside the engine's call; the others the page is refused by now come first.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_ended && m_learning.isEmpty())
+                allHostsKnown();
+        });
+        return;
+    case RequestAdmission::Unknown:
+        requestBlocked(url, false, RequestAdmission::Unknown);
+        return;
+    case RequestAdmission::Refused:
+        return;
+    }
+}
+
 void RenderRun::loadLink()
 {
+    installGuard();
     m_ownLoadPending = true;
     m_target = m_link;
     m_page->load(m_link);
@@ -669,6 +766,10 @@ bool RenderRun::navigationAllowed(const QUrl &url, QWebEnginePage::NavigationTyp
             return refuse(why + url.toString());
         switch (admission(url)) {
         case RequestAdmission::Allowed:
+            if (!m_policyHosts.contains(networkHost(url))) {
+                m_ownHosts.insert(networkHost(url));
+                installGuard();
+            }
             return follow(url);
         case RequestAdmission::Refused:
             return refuse(u"redirect into this machine or a private network refused: "_s + url.toString());
@@ -721,6 +822,10 @@ bool RenderRun::refuse(const QString &why)
 
 void RenderRun::consoleMessage(const QString &message)
 {
+    if (message.startsWith(m_reportMark + u' ')) {
+        policyRefused(QUrl(message.mid(m_reportMark.size() + 1)));
+        return;
+    }
     if (message == m_commitMark && !m_priming) {
         m_committed = true;
         m_stoppedLoad.stop();
@@ -771,7 +876,7 @@ void RenderRun::loaded()
 {
     m_committed = true;
     m_loaded = true;
-    m_activeAtMs = m_clock.elapsed();
+    becameActive();
     m_stoppedLoad.stop();
     if (!m_pollTimer.isActive())
         m_pollTimer.start();
@@ -809,14 +914,20 @@ void RenderRun::poll()
                                   return;
                               if (changes != run->m_changesRead) {
                                   run->m_changesRead = changes;
-                                  run->m_activeAtMs = run->m_clock.elapsed();
+                                  run->becameActive();
                                   run->read(false);
                                   return;
                               }
-                              // Loaded, read, and since then no request, no change, nothing to learn.
+                              // Loaded, read, and since then no request, no change, nothing to learn: for
+                              // a while, and for as many answers of the page's as the poll gives in that
+                              // while on a machine with time to spare. A busy machine answers more slowly
+                              // and so waits longer for the page's work to show.
+                              ++run->m_quietPolls;
                               if (run->m_loaded && !run->m_lastRead.isEmpty() && run->m_learning.isEmpty() &&
                                   !run->m_relearnDue &&
-                                  run->m_clock.elapsed() - run->m_activeAtMs >= run->m_limits.idleFor.count())
+                                  run->m_clock.elapsed() - run->m_activeAtMs >=
+                                      run->m_limits.idleFor.count() &&
+                                  run->m_quietPolls >= run->m_limits.idleFor / pollInterval)
                                   run->finishWithText(run->m_lastRead, false);
                           });
 }
@@ -942,6 +1053,21 @@ RenderedPageLoader::HostPlace RenderedPageLoader::placeOf(const QString &host) c
     if (known == m_places.cend() || m_session.clock->now() - known->at >= placeKeptFor)
         return HostPlace::Unknown;
     return known->place;
+}
+
+QStringList RenderedPageLoader::hostsOutside() const
+{
+    QList<std::pair<std::chrono::milliseconds, QString>> known;
+    for (auto place = m_places.cbegin(); place != m_places.cend(); ++place) {
+        if (place->place == HostPlace::Outside && m_session.clock->now() - place->at < placeKeptFor)
+            known.append({place->at, place.key()});
+    }
+    // The latest learned: those that pages asked for lately.
+    std::sort(known.begin(), known.end(), std::greater<>());
+    QStringList hosts;
+    for (qsizetype i = 0; i < std::min(known.size(), maxPolicyHosts); ++i)
+        hosts << known.at(i).second;
+    return hosts;
 }
 
 void RenderedPageLoader::learn(const QString &host, QObject *context, std::function<void()> done)

@@ -33,7 +33,8 @@ struct RenderLimits
     // known to be outside this machine and the private network (see RenderedPageLoader).
     int maxRelearned = 4;
     // A loaded page that does not hold what is asked for counts as done once it has made no request and
-    // changed nothing for this long: its list, if it has one, is built by then.
+    // changed nothing for this long, and answered the loader's polls (one each 100 ms) as many times in
+    // that while as a machine with time to spare would: its list, if it has one, is built by then.
     std::chrono::milliseconds idleFor{2000};
 };
 
@@ -137,6 +138,8 @@ public:
         Inside,
     };
     HostPlace placeOf(const QString &host) const;
+    // The names known, for now, to lead outside this machine and its networks.
+    QStringList hostsOutside() const;
     // Looks `host` up unless it is known or being looked up; `done` runs once it is known.
     void learn(const QString &host, QObject *context, std::function<void()> done);
 

@@ -54,6 +54,10 @@ QString document(const QString &head, const QString &body)
            u"</head><body>"_s + body + u"</body></html>"_s;
 }
 
+// Limits that only a page that never comes to an end reaches: a test that expects an answer gets it when
+// the page holds what is asked for, however slow this machine is, not when a limit decides.
+const RenderLimits patient{120s, 5, 4, 120s};
+
 // The attribute list as a shop's script builds it from the data embedded in the page: the served
 // markup holds neither the list nor its marker.
 QString scriptBuiltList(const QString &extraScript = {})
@@ -401,7 +405,7 @@ void RenderedPageTest::readsTheRenderedDocument()
     QFETCH(QString, finalUrl);
     QFETCH(int, followed);
 
-    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
     QSignalSpy stillLoading(&loader, &RenderedPageLoader::stillLoading);
     const RenderedPage page = render(loader, link, privateNetworkAllowed, holdsAttribute(attribute));
 
@@ -414,8 +418,13 @@ void RenderedPageTest::readsTheRenderedDocument()
     QVERIFY(page.errorText.isEmpty());
     QVERIFY(!loader.isLoading());
     QUILLORY_TRY_VERIFY(loader.findChildren<QWebEnginePage *>().isEmpty()); // closed once read
-    // A page that had loaded without what is asked for was said to be still loading, once.
-    QCOMPARE(stillLoading.size(), link == latePageUrl || link == checkedPageUrl ? 1 : 0);
+    // A page that had loaded without what is asked for was said to be still loading, once. Whether the
+    // loader reads the check page's first document before that page moves on is the machine's business:
+    // at most once there.
+    if (link == checkedPageUrl)
+        QVERIFY(stillLoading.size() <= 1);
+    else
+        QCOMPARE(stillLoading.size(), link == latePageUrl ? 1 : 0);
 
     if (link == checkedPageUrl) { // the check page's cookie came back with the second request
         const QList<HttpRequest> requests = proxy().requests();
@@ -510,10 +519,12 @@ void RenderedPageTest::endsWithoutAPage()
     QFETCH(QString, neverRequested);
     QFETCH(int, linkRequests);
 
-    RenderedPageLoader loader(m_profile.get(), session(), {2s});
+    // Only a row that is about the limit waits for it.
+    RenderedPageLoader loader(m_profile.get(), session(),
+                              status == RenderedPage::Status::TimedOut ? RenderLimits{2s} : patient);
     const RenderedPage page = render(loader, link, privateNetworkAllowed);
 
-    QCOMPARE(page.status, status);
+    QVERIFY2(page.status == status, qPrintable(page.errorText));
     QVERIFY2(page.errorText.contains(errorPart), qPrintable(page.errorText));
     QVERIFY(page.text.isEmpty());
     int requests = 0;
@@ -548,7 +559,7 @@ void RenderedPageTest::hostilePageReachesNothing()
 {
     servePage(hostilePageUrl, hostilePage());
     servePage(u"http://shop.test/file.bin"_s, binaryFile());
-    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
     const RenderedPage page = render(loader, hostilePageUrl);
 
     QVERIFY2(page.ok(), qPrintable(page.errorText));
@@ -589,7 +600,7 @@ void RenderedPageTest::newerLoadReplacesTheOlder()
     silent.behaviour = HttpReply::Behaviour::NeverAnswer;
     servePage(u"http://shop.test/silent.htm"_s, silent);
     servePage(listPageUrl, scriptBuiltList());
-    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
 
     QList<RenderedPage> first;
     loader.load(request(u"http://shop.test/silent.htm"_s), this,
@@ -620,7 +631,7 @@ void RenderedPageTest::newerLoadReplacesTheOlder()
 void RenderedPageTest::goneContextHearsNothing()
 {
     servePage(listPageUrl, scriptBuiltList());
-    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
     auto context = std::make_unique<QObject>();
     bool called = false;
     loader.load(request(listPageUrl), context.get(), [&](const RenderedPage &) { called = true; });
@@ -718,12 +729,12 @@ void RenderedPageTest::sendsTheCookiesOfTheClick()
 
     int paneCookies = 0;
     connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this, [&] { ++paneCookies; });
-    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
     RenderRequest asked = request(link);
     asked.userActivated = userActivated;
     std::optional<RenderedPage> result;
     loader.load(asked, this, [&](const RenderedPage &page) { result = page; });
-    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(result.has_value(), 12000);
+    QUILLORY_TRY_VERIFY_WITH_TIMEOUT(result.has_value(), Testing::eventCeilingMs);
     disconnect(m_profile->cookieStore(), nullptr, this, nullptr);
 
     QVERIFY2(result->ok(), qPrintable(result->errorText));
@@ -764,13 +775,13 @@ void RenderedPageTest::leavesNothingBehind()
 
     int paneCookies = 0;
     connect(pane->cookieStore(), &QWebEngineCookieStore::cookieAdded, this, [&] { ++paneCookies; });
-    RenderedPageLoader loader(pane.get(), session(), {8s});
+    RenderedPageLoader loader(pane.get(), session(), patient);
     const QString storing = m_local.url(u"/store.htm"_s).toString();
     constexpr int loads = 5;
     for (int i = 0; i < loads; ++i) {
         const RenderedPage page = render(loader, storing, true);
         QVERIFY2(page.ok(), qPrintable(page.errorText));
-        QCOMPARE(lookUp(page.text, u"品牌"_s), changchun);
+        QVERIFY2(lookUp(page.text, u"品牌"_s) == changchun, qPrintable(page.text.right(3000)));
         // It stored all it could, and found nothing of the loads before it.
         const QString said = u"found:none localStorage:ok indexedDB:ok caches:ok cookies:ok files:ok "
                              u"serviceWorker:undefined"_s;
@@ -841,6 +852,8 @@ void RenderedPageTest::everyRequestKeepsToTheRule()
         u"  settle('xhr-' + k, new Promise((ok, fail) => { const x = new XMLHttpRequest();"
         u"    x.open('GET', base + '/xhr-' + k); x.onload = ok; x.onerror = fail; x.send(); }));"
         u"  settle('redirect-' + k, fetch('/go?to=' + encodeURIComponent(base + '/redirect-' + k)));"
+        u"  settle('blankredirect-' + k,"
+        u"    other.fetch('/go?to=' + encodeURIComponent(base + '/blankredirect-' + k)));"
         u"  element('script-' + k, 'script', base + '/script-' + k + '.js');"
         u"  const frame = document.createElement('iframe'); frame.src = base + '/frame-' + k;"
         u"  document.body.append(frame);" // a refused frame fires no event: not waited for
@@ -881,13 +894,15 @@ void RenderedPageTest::everyRequestKeepsToTheRule()
     data.headers = {{"Content-Type", "text/javascript"}};
     servePage(u"http://api.other.test/data.js"_s, data);
     for (const auto &[key, base] : targets) {
-        servePage(u"http://shop.test/go?to="_s +
-                      QString::fromLatin1(QUrl::toPercentEncoding(base + u"/redirect-"_s + key)),
-                  HttpReply::redirect((base + u"/redirect-"_s + key).toUtf8()));
+        for (const QString &kind :
+             {u"/redirect-"_s, u"/blankredirect-"_s}) // from the page, from a blank frame
+            servePage(u"http://shop.test/go?to="_s +
+                          QString::fromLatin1(QUrl::toPercentEncoding(base + kind + key)),
+                      HttpReply::redirect((base + kind + key).toUtf8()));
     }
     m_local.setHandler([](const HttpRequest &) { return HttpReply::html("<p>here</p>", "utf-8"); });
 
-    RenderedPageLoader loader(m_profile.get(), session(), {15s});
+    RenderedPageLoader loader(m_profile.get(), session(), patient);
     const RenderedPage result = render(loader, rulesPage);
     QVERIFY2(result.ok(), qPrintable(result.errorText));
     const QString said = result.text.section(u"<p id=\"said\">"_s, 1).section(u"</p>"_s, 0, 0);
@@ -908,8 +923,8 @@ void RenderedPageTest::everyRequestKeepsToTheRule()
     QUILLORY_TRY_VERIFY(received(u"other"_s, u"/frame-other"_s)); // the one frame that may load
     for (const auto &[key, base] : targets) {
         const bool allowed = key == u"other"_s;
-        for (const QString &kind : {u"fetch"_s, u"xhr"_s, u"redirect"_s, u"script"_s, u"frame"_s, u"Worker"_s,
-                                    u"SharedWorker"_s, u"WebSocket"_s}) {
+        for (const QString &kind : {u"fetch"_s, u"xhr"_s, u"redirect"_s, u"blankredirect"_s, u"script"_s,
+                                    u"frame"_s, u"Worker"_s, u"SharedWorker"_s, u"WebSocket"_s}) {
             const bool sent = received(key, u"/"_s + kind + u"-"_s + key);
             QString cookies = u"-"_s;
             if (sent && key != u"loopback"_s)
@@ -917,23 +932,19 @@ void RenderedPageTest::everyRequestKeepsToTheRule()
                                                             (kind == u"script"_s ? u".js"_s : QString())));
             qInfo().noquote() << kind.leftJustified(13) << key.leftJustified(9)
                               << (sent ? "sent" : "not sent") << "cookies:" << cookies;
-            // The engine asks about a subresource's redirect only once it has followed it: the page gets
-            // an error in place of what came, but the request has gone out. Shown, not asserted.
-            if (kind == u"redirect"_s && !allowed)
-                continue;
             const bool connectionless = kind.contains(u"Worker"_s) || kind == u"WebSocket"_s;
             QVERIFY2(sent == (allowed && !connectionless), qPrintable(kind + u" to "_s + key));
         }
     }
-    const auto onlyRedirects = [](const QList<HttpRequest> &requests, const QString &host) {
-        return std::all_of(requests.cbegin(), requests.cend(), [&](const HttpRequest &request) {
-            return (request.url.host() != host && !request.target.startsWith(host.toLatin1())) ||
-                   request.url.path().startsWith(u"/redirect-"_s);
+    // Nothing at all reached a refused server, whatever the kind of request.
+    const auto noneTo = [](const QList<HttpRequest> &requests, const QString &host) {
+        return std::none_of(requests.cbegin(), requests.cend(), [&](const HttpRequest &request) {
+            return request.url.host() == host || request.target.startsWith(host.toLatin1());
         });
     };
     for (const QString &host : {u"inside.test"_s, u"inside6.test"_s, u"10.0.0.9"_s})
-        QVERIFY2(onlyRedirects(proxy().requests(), host), qPrintable(requestedUrls().join(u' ')));
-    QVERIFY(onlyRedirects(m_local.requests(), u"127.0.0.1"_s));
+        QVERIFY2(noneTo(proxy().requests(), host), qPrintable(requestedUrls().join(u' ')));
+    QVERIFY(noneTo(m_local.requests(), u"127.0.0.1"_s));
     // Workers, WebSockets and WebRTC do not exist for the page, nor for a frame it makes.
     for (const QString &realm : {u"page"_s, u"frame"_s, u"indexed"_s, u"parsed"_s}) {
         QVERIFY2(said.contains(realm + u"-serviceWorker=undefined"_s), qPrintable(said));
