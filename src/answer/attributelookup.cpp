@@ -79,10 +79,12 @@ bool betweenCharacters(QStringView text, qsizetype index)
 // one that begins or ends inside a reference is part of another character and does not count.
 qsizetype namePosition(QStringView region, QStringView name, PageForm form)
 {
+    const auto counts = [&](qsizetype position) {
+        return form == PageForm::Served || (betweenCharacters(region, position - 1) &&
+                                            betweenCharacters(region, position - 1 + name.size()));
+    };
     qsizetype position = positionOf(region, name, 1);
-    while (
-        form == PageForm::Rendered && position != 0 &&
-        !(betweenCharacters(region, position - 1) && betweenCharacters(region, position - 1 + name.size())))
+    while (position != 0 && !counts(position))
         position = positionOf(region, name, position + 1);
     return position;
 }
