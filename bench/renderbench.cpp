@@ -188,7 +188,7 @@ int main(int argc, char **argv)
                 if (!sample.page.ok())
                     qFatal("%s", qPrintable(sample.page.errorText));
                 QString name = u"品牌"_s;
-                answer = lookUpAttribute(sample.page.text, name);
+                answer = lookUpAttribute(sample.page.text, name, nullptr, PageForm::Rendered);
                 times << double(sample.page.elapsed.count());
                 atRead << sample.residentAtReadMiB;
             }

@@ -91,7 +91,8 @@ void AnsweringPass::answerFromPage(const PageSnapshot &page, const QString &docu
     }
     m_report.attribute = question.answerText;
     if (m_report.answerLink.isEmpty()) {
-        answerFromProductPage(QString(), question.answerText, page.documentToken); // nothing to download
+        answerFromProductPage(QString(), PageForm::Served, question.answerText,
+                              page.documentToken); // nothing to download
         return;
     }
     lookUp(question.answerText, page.documentToken);
@@ -116,16 +117,18 @@ void AnsweringPass::lookUp(const QString &attribute, const QString &documentToke
             m_report.download = download;
             // The product page is the lookup's page only when it downloaded whole: anything
             // else is an empty page, which gives the no-table text.
-            answerFromProductPage(page.result.ok() ? page.result.text : QString(), attribute, documentToken);
+            answerFromProductPage(page.result.ok() ? page.result.text : QString(),
+                                  page.rendered ? PageForm::Rendered : PageForm::Served, attribute,
+                                  documentToken);
         });
 }
 
-void AnsweringPass::answerFromProductPage(const QString &pageText, const QString &attribute,
+void AnsweringPass::answerFromProductPage(const QString &pageText, PageForm form, const QString &attribute,
                                           const QString &documentToken)
 {
     QString answer = attribute;
     AnswerSource source;
-    lookUpAttribute(pageText, answer, &source);
+    lookUpAttribute(pageText, answer, &source, form);
     m_report.source = source;
     m_trace.mark(PassPhase::LookedUp);
     deliver(answer, documentToken);

@@ -73,7 +73,7 @@ private:
     void run(PassTrigger trigger);
     void answerFromPage(const PageSnapshot &page, const QString &documentText);
     void lookUp(const QString &attribute, const QString &documentToken);
-    void answerFromProductPage(const QString &pageText, const QString &attribute,
+    void answerFromProductPage(const QString &pageText, PageForm form, const QString &attribute,
                                const QString &documentToken);
     void deliver(const QString &answer, const QString &documentToken);
     void report(const PassReport &report);

@@ -242,12 +242,12 @@ bool ProductPages::renderIfLacking(const std::shared_ptr<Entry> &entry, const Pa
 
 // What the rendered page must hold: the attribute that the passes look up when one has asked, else any
 // attribute list or table. Read when the page is, so that a pass that asks while the page loads is
-// waited for too.
+// waited for too; read in the rendered source's own form, as the passes will read it.
 ProductSource::Holds ProductPages::holdsAttribute(const std::shared_ptr<Entry> &entry) const
 {
     return [weak = std::weak_ptr<Entry>(entry)](const QString &text) {
         const std::shared_ptr<Entry> entry = weak.lock();
-        return !lacksTheAttribute(text, entry ? entry->attribute : QString());
+        return !lacksTheAttribute(text, entry ? entry->attribute : QString(), PageForm::Rendered);
     };
 }
 

@@ -45,7 +45,7 @@ public:
         qint64 bodyBytes = 0;
         Origin origin = Origin::New;
         qint64 elapsedMs = 0;  // from being asked for to the result (0 for a kept copy)
-        bool rendered = false; // the page as the browser shows it, its scripts run
+        bool rendered = false; // the page as the browser shows it, its scripts run: PageForm::Rendered
     };
     using Done = std::function<void(const Page &page)>;
 

@@ -105,6 +105,19 @@ bool isPolicyHost(const QString &host)
     });
 }
 
+// The page's view (scripts/renderedpage.js): a string, or its UTF-16 code units when it holds a lone
+// surrogate, which a string would not carry across.
+std::optional<QString> viewOf(const QVariant &result)
+{
+    if (result.typeId() == QMetaType::QString)
+        return result.toString();
+    if (result.typeId() != QMetaType::QByteArray)
+        return std::nullopt;
+    const QByteArray units = result.toByteArray();
+    return QString(reinterpret_cast<const QChar *>(units.constData()),
+                   units.size() / qsizetype(sizeof(QChar)));
+}
+
 QUrl withoutFragment(const QUrl &url)
 {
     return url.adjusted(QUrl::RemoveFragment);
@@ -406,7 +419,7 @@ RenderRun::RenderRun(RenderedPageLoader &loader, QWebEngineProfile *pane, const 
     });
     if (!m_request.holds)
         m_request.holds = [](const QString &text) {
-            return !lacksTheAttribute(text);
+            return !lacksTheAttribute(text, {}, PageForm::Rendered);
         };
 }
 
@@ -936,7 +949,7 @@ void RenderRun::read(bool atLimit)
 {
     m_reading = true;
     const quint64 document = m_document;
-    m_page->runJavaScript(scriptWithMark(QString()) + u"\n"_s + apiOfDocument + u".markup()"_s,
+    m_page->runJavaScript(scriptWithMark(QString()) + u"\n"_s + apiOfDocument + u".view()"_s,
                           QWebEngineScript::ApplicationWorld,
                           [run = QPointer<RenderRun>(this), document, atLimit](const QVariant &result) {
                               if (!run || run->m_ended)
@@ -944,14 +957,15 @@ void RenderRun::read(bool atLimit)
                               run->m_reading = false;
                               if (document != run->m_document && !atLimit)
                                   return; // replaced meanwhile: the new document gets its own reads
-                              if (result.typeId() != QMetaType::QString) {
+                              const std::optional<QString> read = viewOf(result);
+                              if (!read) {
                                   if (atLimit)
                                       run->end(RenderedPage::Status::Failed,
                                                u"the page's document could not be read: "_s +
                                                    run->m_target.toString());
                                   return;
                               }
-                              const QString text = result.toString();
+                              const QString &text = *read;
                               if (run->m_request.holds(text)) {
                                   run->finishWithText(text, true);
                                   return;

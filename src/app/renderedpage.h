@@ -57,8 +57,8 @@ struct RenderRequest
     bool userActivated = false;
     // false: nothing of this machine or a private network is reached, by address or by name.
     bool privateNetworkAllowed = false;
-    // Whether a read of the document holds what the caller needs; the document is read as soon as it
-    // does. None: an attribute list or a packaging-and-parameters table at all.
+    // Whether a read of the document (RenderedPage::text) holds what the caller needs; the document is
+    // read as soon as it does. None: an attribute list or a packaging-and-parameters table at all.
     std::function<bool(const QString &text)> holds;
 };
 
@@ -78,8 +78,10 @@ struct RenderedPage
     // Ok: whether the document held what was asked for when read. False when it did not: read as it
     // stood once the page had gone idle, or at the limit.
     bool settled = false;
-    // The doctype and the root's outer markup as the engine serializes them: names as the engine writes
-    // them (lower case in an HTML document), so "</li>" and "</td>" read as in a served page.
+    // The document as the page shows it, in the lookup's rendered form (attributelookup.h:
+    // PageForm::Rendered): its elements and texts with names as the engine writes them (lower case in an
+    // HTML document), so that "</li>" and "</td>" stand where the lookup looks for them, every character
+    // as the page holds it, lone surrogates too.
     QString text;
     QUrl finalUrl;     // the document's address, after redirects
     QString errorText; // plain, for the log; empty when Ok

@@ -6,8 +6,8 @@
 namespace Quillory {
 
 // Product pages as the browser shows them, for ProductPages: a rendered page made into the result of a
-// download, its text the engine's markup of the built document. The hidden page is asked for the
-// request's link from the request's page, with the cookies its download would send.
+// download, its text the built document in the lookup's rendered form (PageForm::Rendered). The hidden page
+// is asked for the request's link from the request's page, with the cookies its download would send.
 class RenderedProductSource final : public ProductSource
 {
 public:

@@ -72,6 +72,8 @@ private Q_SLOTS:
     void lookUpAttribute();
     void lookUpAttributeInLargePage();
     void lookUpAttributeWithPageAsName();
+    void lookUpAttributeInTheRenderedForm_data();
+    void lookUpAttributeInTheRenderedForm();
     void isTrialItemPage_data();
     void isTrialItemPage();
     void answerPageLink_data();
@@ -264,6 +266,56 @@ void TestAnswerRules::passLineEscapesOutsideText()
     for (const char16_t raw : {u'\u202E', u'\u009B', u'\u2028', u'\n', u'\x1b', u'\x07'})
         QVERIFY2(!line.contains(QChar(raw)), qPrintable(QString::number(raw, 16)));
     QVERIFY2(line.contains(u"\\u202eevil\\u009b2J\\u2028next\\n\\u001b]0;title\\u0007"_s), qPrintable(line));
+}
+
+// The same rules on the page as the browser shows it (PageForm::Rendered): a reference is one character
+// of the page, and the answer is the text the page shows in the cut value.
+void TestAnswerRules::lookUpAttributeInTheRenderedForm_data()
+{
+    QTest::addColumn<QString>("pageText");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("servedExpected"); // the served form's rules on the same text
+
+    QTest::newRow("separator and leading no-break space")
+        << page(listRegion(u"<li>品牌:&nbsp;华为</li>"_s)) << u"品牌"_s << u"华为"_s << u"华为"_s;
+    QTest::newRow("references shown as characters, a literal reference kept")
+        << page(listRegion(u"<li>型号:&nbsp;H&amp;M 100&nbsp;ml &lt;10cm &amp;#20013;</li>"_s)) << u"型号"_s
+        << u"H&M 100\u00a0ml <10cm &#20013;"_s << u"H&amp"_s;
+    QTest::newRow("the character skipped after the name is a whole reference")
+        << page(listRegion(u"<li>品牌&nbsp;华为</li>"_s)) << u"品牌"_s << u"华为"_s << u"nbsp;华为"_s;
+    QTest::newRow("markup inside the value is not shown")
+        << page(listRegion(u"<li>品牌:<b>华</b><i class=\"a\">为</i></li>"_s)) << u"品牌"_s << u"华为"_s
+        << u"<b>华</b><i class=\"a\">为</i>"_s;
+    QTest::newRow("a name inside a reference does not count")
+        << page(listRegion(u"<li>尺寸:&lt;10cm</li><li>t;10:x</li>"_s)) << u"t;10"_s << u"x"_s << u"m"_s;
+    QTest::newRow("a name in the question's form matches the page's text")
+        << page(listRegion(u"<li>长&amp;宽:1m</li>"_s)) << u"长&amp;宽"_s << u"1m"_s << u"1m"_s;
+    QTest::newRow("a name in a tag: the text shown after it")
+        << page(listRegion(u"<li title=\"品牌\">品牌:华为</li>"_s)) << u"品牌"_s << u"品牌:华为"_s
+        << u">品牌:华为"_s;
+    QTest::newRow("a name echoed by a failed cut is shown as text")
+        << page(listRegion(u"<li>H&amp;M:x"_s)) << u"H&amp;M"_s << u"H&M"_s << u"H&amp;M"_s;
+    QTest::newRow("table: nine characters, then the value")
+        << page(tableRegion(tableRow(u"产地"_s, u"&nbsp;中国"_s))) << u"产地"_s << u"中国"_s << u"中国"_s;
+    QTest::newRow("not-found texts as served") << page(listRegion(u"<li>品牌:华为</li>"_s)) << u"颜色"_s
+                                               << LookupText::noTable << LookupText::noTable;
+}
+
+void TestAnswerRules::lookUpAttributeInTheRenderedForm()
+{
+    QFETCH(QString, pageText);
+    QFETCH(QString, name);
+    QFETCH(QString, expected);
+    QFETCH(QString, servedExpected);
+
+    QString chazhaosx = name;
+    QCOMPARE(Quillory::lookUpAttribute(pageText, chazhaosx, nullptr, PageForm::Rendered), expected);
+    QCOMPARE(chazhaosx, expected);
+    QString served = name;
+    QCOMPARE(Quillory::lookUpAttribute(pageText, served), servedExpected);
+    QCOMPARE(Quillory::lacksTheAttribute(pageText, name, PageForm::Rendered),
+             expected == LookupText::noTable || expected == LookupText::tableMiss);
 }
 
 void TestAnswerRules::isTrialItemPage_data()

@@ -191,6 +191,14 @@ void ProductPagesTest::scriptBuiltProductPage_data()
 document.getElementById('d').innerHTML = '<ul class="attributes' + '-list"><li>\u54c1\u724c:\u00a0' +
     j['\u54c1\u724c'] + '</li></ul>\u63cf\u8ff0\u52a0\u8f7d\u4e2d';</script></body></html>)");
     QTest::newRow("built by script") << scripted << true << u"长春"_s << u"浏览器显示的商品页的属性列表"_s;
+    // Set as text: the page shows it as it is, whatever the engine's markup would escape in it.
+    const QString shown = QString::fromUtf8(
+        R"(<html><body><div id="d"></div><script>const list = document.createElement('ul');
+list.className = 'attributes' + '-list'; const item = document.createElement('li');
+item.textContent = '品牌: H&M 100 ml <10cm &#20013;'; list.append(item);
+document.getElementById('d').append(list, '描述加载中');</script></body></html>)");
+    QTest::newRow("built by script, a value the engine's markup would escape")
+        << shown << true << u"H&M 100\u00a0ml <10cm &#20013;"_s << u"浏览器显示的商品页的属性列表"_s;
     QTest::newRow("built by script, rendering switched off")
         << scripted << false << LookupText::noTable << u"商品页上没有找到"_s;
 }
@@ -214,9 +222,18 @@ void ProductPagesTest::scriptBuiltProductPage()
     openTrialPage();
     const PassReport report = runPass();
     QCOMPARE(m_window->Text1->text(), answer);
+    QCOMPARE(evaluateInPage(*m_window->page(), u"document.getElementById('answer').value"_s).toString(),
+             answer);
     QVERIFY(report.download);
     QCOMPARE(report.download->rendered, render);
     QVERIFY2(passStatusText(report).contains(status), qPrintable(passStatusText(report)));
+
+    // The next pass on the page answers the same from the copy kept, read in the same form.
+    m_window->Text1->clear();
+    const PassReport again = runPass();
+    QCOMPARE(again.download->origin, ProductPages::Origin::Kept);
+    QCOMPARE(again.download->rendered, render);
+    QCOMPARE(m_window->Text1->text(), answer);
 }
 
 QUILLORY_BROWSER_TEST_MAIN(ProductPagesTest, TrialSiteFixture::startProxy)

@@ -91,6 +91,61 @@ QString lateTable()
                         u"}, 1000);</script>"_s);
 }
 
+// A list that the page's script builds from `items`, a JavaScript array of [name, value] pairs as its
+// source writes them: each item's text set to "name:", a no-break space, and the value.
+QString listOfItems(const QString &items)
+{
+    return document({}, u"<div id=\"attributes\"></div><div id=\"description\">描述加载中</div><script>"
+                        u"const list = document.createElement('ul');"
+                        u"list.className = ['attributes', 'list'].join('-');"
+                        u"for (const [name, value] of "_s +
+                            items +
+                            u") {"
+                            u"  const item = document.createElement('li');"
+                            u"  item.textContent = name + ':\\u00a0' + value;"
+                            u"  list.append(item);"
+                            u"}"
+                            u"document.getElementById('attributes').append(list);</script>"_s);
+}
+
+// A list built once the document is parsed by a script in <head> whose own source spells the list's
+// class and the description marker, ahead of the list itself.
+QString listBuiltFromTheHead()
+{
+    return document(u"<script>document.addEventListener('DOMContentLoaded', () => {"
+                    u"const list = document.createElement('ul'); list.className = 'attributes-list';"
+                    u"for (const [name, value] of JSON.parse(document.getElementById('data').textContent)) {"
+                    u"  const item = document.createElement('li'); item.textContent = name + ':' + value;"
+                    u"  list.append(item); }"
+                    u"document.getElementById('attributes').append(list);"
+                    u"document.getElementById('description').textContent = '描述加载中'; });</script>"_s,
+                    u"<script type=\"application/json\" id=\"data\">[[\"品牌\", \"长春\"]]</script>"
+                    u"<div id=\"attributes\"></div><div id=\"description\"></div>"_s);
+}
+
+// A list that renders inside the open shadow tree of a custom element, its item the element's own child
+// assigned to the tree's slot.
+QString listInAShadowTree()
+{
+    return document({}, u"<product-attributes><li>品牌:\u00a0长春</li></product-attributes><p>描述加载中</p>"
+                        u"<script>customElements.define('product-attributes', class extends HTMLElement {"
+                        u"constructor() { super(); this.attachShadow({mode: 'open'}).innerHTML ="
+                        u"'<ul class=\"attributes' + '-list\"><slot></slot></ul>'; } });</script>"_s);
+}
+
+// Every unit that a log line would hide (a no-break space, a lone surrogate, a control) as \uXXXX.
+QString visible(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0xa0 || c.isSurrogate())
+            out += u"\\u"_s + QString::number(c.unicode(), 16).rightJustified(4, u'0');
+        else
+            out += c;
+    }
+    return out;
+}
+
 // Sets the cookie that lets the reader through, and loads the link again.
 QString checkPage()
 {
@@ -133,10 +188,11 @@ HttpReply binaryFile()
     return file;
 }
 
+// The lookup on a rendered page, in the form the hidden page writes.
 QString lookUp(const QString &text, const QString &name)
 {
     QString answer = name;
-    return lookUpAttribute(text, answer);
+    return lookUpAttribute(text, answer, nullptr, PageForm::Rendered);
 }
 
 // A request from the trial site's item page, as the window makes one before any key.
@@ -155,7 +211,7 @@ RenderRequest request(const QString &url, bool privateNetworkAllowed = false,
 std::function<bool(const QString &)> holdsAttribute(const QString &name)
 {
     return [name](const QString &text) {
-        return !lacksTheAttribute(text, name);
+        return !lacksTheAttribute(text, name, PageForm::Rendered);
     };
 }
 
@@ -263,6 +319,8 @@ private Q_SLOTS:
 
     void readsTheRenderedDocument_data();
     void readsTheRenderedDocument();
+    void readsWhatThePageShows_data();
+    void readsWhatThePageShows();
     void endsWithoutAPage_data();
     void endsWithoutAPage();
     void restlessPageIsReadAtTheLimit();
@@ -436,6 +494,52 @@ void RenderedPageTest::readsTheRenderedDocument()
         QVERIFY(cookies.at(0).isEmpty());
         QVERIFY(cookies.at(1).contains("passed=1"));
     }
+}
+
+void RenderedPageTest::readsWhatThePageShows_data()
+{
+    QTest::addColumn<QString>("link");
+    QTest::addColumn<QString>("attribute");
+    QTest::addColumn<QString>("shows"); // the value the page shows: what is typed
+
+    int id = 0;
+    const auto row = [&](const char *name, const QString &page, const QString &attribute,
+                         const QString &value) {
+        const QString link = u"http://shop.test/shows.htm?id="_s + QString::number(++id);
+        servePage(link, page);
+        QTest::newRow(name) << link << attribute << value;
+    };
+    row("ordinary value", listOfItems(u"[['货号', 'A1'], ['品牌', '长春']]"_s), u"品牌"_s, changchun);
+    row("value with no-break spaces and an ampersand, set as text",
+        listOfItems(u"[['品名', 'H&M 100\\u00a0ml']]"_s), u"品名"_s, u"H&M 100\u00a0ml"_s);
+    row("value with a less-than sign", listOfItems(u"[['尺寸', '<10cm']]"_s), u"尺寸"_s, u"<10cm"_s);
+    row("value that shows a character reference literally", listOfItems(u"[['产地', '&#20013;']]"_s),
+        u"产地"_s, u"&#20013;"_s);
+    row("list built by a script in the head that spells the markers", listBuiltFromTheHead(), u"品牌"_s,
+        changchun);
+    row("list inside an open shadow tree", listInAShadowTree(), u"品牌"_s, changchun);
+    // The first item's name is the second's with U+FFFD where the second has a lone surrogate.
+    row("lone surrogate in the attribute's name",
+        listOfItems(u"[['尺\\ufffd寸', 'A'], ['尺\\ud800寸', 'B']]"_s), u"尺"_s + QChar(0xd800) + u"寸"_s,
+        u"B"_s);
+}
+
+// The value is what the page shows for the attribute, character for character, whatever the engine's
+// serializer would write for it, wherever in the page's rendered tree the list is.
+void RenderedPageTest::readsWhatThePageShows()
+{
+    QFETCH(QString, link);
+    QFETCH(QString, attribute);
+    QFETCH(QString, shows);
+
+    RenderedPageLoader loader(m_profile.get(), session(), {8s});
+    const RenderedPage page = render(loader, link, false, holdsAttribute(attribute));
+    QVERIFY2(page.ok(), qPrintable(page.errorText));
+    QVERIFY(page.settled); // read once it held the attribute: the lookup found it
+    const QString typed = lookUp(page.text, attribute);
+    qInfo("%s: the page shows \"%s\", typed \"%s\"", QTest::currentDataTag(), qPrintable(visible(shows)),
+          qPrintable(visible(typed)));
+    QCOMPARE(typed, shows);
 }
 
 void RenderedPageTest::endsWithoutAPage_data()
