@@ -164,6 +164,7 @@ bool BrowserPage::runDialog(PageDialog::Kind kind, const QUrl &origin, const QSt
     m_dialog->show();
     Q_EMIT dialogShown(m_dialog);
     wait.exec();
+    ++m_dialogsEnded;
     bool accepted = false;
     if (m_dialog) {
         accepted = m_dialog->result() == QDialog::Accepted;
@@ -273,14 +274,18 @@ void BrowserPage::runScript(const QString &source, QObject *context, ScriptDone 
 
     auto *overdue = new QTimer(context);
     auto probing = std::make_shared<bool>(false);
+    auto dialogsSeen = std::make_shared<quint64>(m_dialogsEnded);
     connect(overdue, &QTimer::timeout, this,
-            [this, overdue, settled, settle, probing, document = m_document] {
+            [this, overdue, settled, settle, probing, dialogsSeen, document = m_document] {
                 if (*settled) {
                     overdue->deleteLater();
                     return;
                 }
                 if (m_dialog)
                     return; // a page that shows a dialog waits for the user, and so does the call
+                // Once its dialog is answered, the page gets a whole answer time-out to answer.
+                if (std::exchange(*dialogsSeen, m_dialogsEnded) != m_dialogsEnded)
+                    return;
                 leftUnanswered(document);
                 if (std::exchange(*probing, true))
                     return;

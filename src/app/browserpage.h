@@ -149,6 +149,7 @@ private:
     QPointer<PageDialog> m_dialog;
     QString m_dialogSite;
     int m_dialogsShown = 0;
+    quint64 m_dialogsEnded = 0; // dialogs answered or gone: the overdue calls count afresh after each
     bool m_dialogsStopped = false;
     // Back asked while a dialog of this document was up: where it goes, whether the page is being asked
     // whether it answers, whether the navigation has been asked for, and whether the page's renderer is

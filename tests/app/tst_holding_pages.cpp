@@ -387,19 +387,23 @@ void HoldingPagesTest::pageWaitingForItsDialogIsNotStuck()
                                       u"alert('wait'), 0))</script>"_s));
     QSignalSpy notResponding(m_window->page(), &BrowserPage::notResponding);
     bool passWaited = false;
+    qsizetype notRespondingWhileUp = -1;
     connect(m_window->page(), &BrowserPage::dialogShown, this, [&](PageDialog *dialog) {
         m_window->Command_dati->click();
         // Three answer time-outs go by while the dialog is up.
         QTimer::singleShot(3 * answerTimeout, dialog, [&, dialog] {
             passWaited = m_window->answeringPass()->isRunning();
+            notRespondingWhileUp = notResponding.size();
             dialog->accept();
         });
     });
     m_window->page()->load(QUrl(trialItemUrl));
     QUILLORY_TRY_VERIFY(passWaited);
     QUILLORY_TRY_COMPARE(m_window->Text1->text(), u"长春"_s);
-    QCOMPARE(notResponding.size(), 0);
-    QVERIFY(!m_window->stuckPageBar()->isVisible());
+    QCOMPARE(notRespondingWhileUp, 0);
+    // How soon the page answers once its dialog is gone is this machine's business; once it has, no
+    // offer to stop it stays.
+    QUILLORY_TRY_VERIFY(!m_window->stuckPageBar()->isVisible());
 }
 
 // A page that is busy far longer than the answer time-out, and then yields, is slow, not stuck: the
