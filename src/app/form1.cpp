@@ -389,8 +389,7 @@ void Form1::connectHandlers()
     connect(m_page, &BrowserPage::notResponding, m_stuckPageBar, &StuckPageBar::offer);
     connect(m_page, &BrowserPage::respondingAgain, m_stuckPageBar, &QWidget::hide);
     connect(m_stuckPageBar, &StuckPageBar::stopRequested, m_page, [this] { m_page->stopPage(); });
-    connect(m_page, &BrowserPage::pageStopped, m_status,
-            [this] { m_status->showText(u"已停止这个网页。可以按“后退”回到上一页，或者打开别的网页。"_s); });
+    connect(m_page, &BrowserPage::pageStopped, m_status, [this] { m_status->showText(pageStoppedText()); });
     // The product page of a trial page is downloaded as soon as the page has loaded.
     connect(m_page, &QWebEnginePage::loadStarted, m_pass.get(), &AnsweringPass::pageLeft);
     connect(m_page, &QWebEnginePage::loadFinished, m_pass.get(), [this](bool ok) {
