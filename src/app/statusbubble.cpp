@@ -170,9 +170,13 @@ void StatusBubble::closeClicked()
 QRect StatusBubble::placeAt(int corner) const
 {
     const QMargins margins = contentsMargins();
-    const int chrome = margins.left() + margins.right() + 2 * (frameWidth() + margin()) + 2;
+    const int chrome = margins.left() + margins.right() + 2 * (frameWidth() + margin());
     const int most = qMax(1, m_area.width() * 3 / 4);
-    const int width = qMin(most, fontMetrics().horizontalAdvance(text()) + chrome);
+    int width = qMin(most, fontMetrics().horizontalAdvance(text()) + chrome);
+    // The text's own layout may need a little more than its advance to stay on one line.
+    const int oneLine = heightForWidth(QWIDGETSIZE_MAX);
+    while (width < most && heightForWidth(width) > oneLine)
+        width = qMin(most, width + qMax(1, fontMetrics().averageCharWidth()));
     const int height = qMin(m_area.height(), heightForWidth(width));
     const Corner where = corners.at(std::size_t(corner));
     const bool right = where == Corner::LowerRight || where == Corner::UpperRight;
