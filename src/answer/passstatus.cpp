@@ -23,6 +23,7 @@ enum class Say
     PageNotResponding,
     Cancelled,
     PageStopped,
+    PageAddress,
     Waiting,
     WaitingStillLoading,
     WaitingAnnounced,
@@ -74,6 +75,7 @@ enum class Say
     LookYourself,
     LogIn,
     TypeYourself,
+    Count
 };
 
 struct Entry
@@ -94,6 +96,7 @@ const QList<Entry> &table()
         {Say::Cancelled, {"cancelled by the user", u"已取消答题，答案框保持原样。"_s}},
         {Say::PageStopped,
          {"a page that did not respond, stopped", u"已停止这个网页。可以按“后退”回到上一页。"_s}},
+        {Say::PageAddress, {"the page's address, while Alt is held", u"本页网址：%1"_s}},
         // The wait for the product page: shown with its seconds, told to a screen reader without them.
         {Say::Waiting,
          {"waiting for the product page", u"正在下载商品页，已等 %1 秒…（按 Esc 或点 × 取消）"_s}},
@@ -171,17 +174,22 @@ const QList<Entry> &table()
         {Say::LogIn, {"next: log in", u"请先在本窗口的网页里登录淘宝，再按 Alt+Z。"_s}},
         {Say::TypeYourself, {"next: type the answer", u"请自己填写答案。"_s}},
     };
+    // Every phrase once, in the order of their names: a phrase missing here is a fault every test finds.
+    static const bool complete = [] {
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            if (entries.at(i).say != Say(i))
+                return false;
+        }
+        return entries.size() == qsizetype(Say::Count);
+    }();
+    if (!complete)
+        qFatal("the status words' table lacks a phrase or holds one out of order");
     return entries;
 }
 
 QString say(Say what)
 {
-    for (const Entry &entry : table()) {
-        if (entry.say == what)
-            return entry.word.words;
-    }
-    Q_ASSERT_X(false, "say", "a phrase missing from the table");
-    return {};
+    return table().at(qsizetype(what)).word.words;
 }
 
 constexpr qsizetype kShownMax = 40;
@@ -391,6 +399,11 @@ QString waitingAnnouncement(bool stillLoading)
 QString pageStoppedText()
 {
     return say(Say::PageStopped);
+}
+
+QString pageAddressText(const QString &address)
+{
+    return say(Say::PageAddress).arg(address);
 }
 
 } // namespace Quillory

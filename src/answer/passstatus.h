@@ -31,5 +31,7 @@ QString waitingStatusText(qint64 secondsWaited, bool stillLoading = false);
 QString waitingAnnouncement(bool stillLoading = false);
 // The status after the user stopped a page that did not respond.
 QString pageStoppedText();
+// The page's address, shown on demand where the status shows.
+QString pageAddressText(const QString &address);
 
 } // namespace Quillory

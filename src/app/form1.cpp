@@ -207,6 +207,7 @@ Form1::~Form1()
     m_downloads.reset();
     m_cookieSync.reset();
     showBusy(false);
+    disconnect(m_status, nullptr, this, nullptr); // the status goes with the window's children
     delete WebBrowser1;
     WebBrowser1 = nullptr;
 }
@@ -232,6 +233,8 @@ void Form1::createControls()
     m_page = new BrowserPage(m_profile.get(), WebBrowser1);
     WebBrowser1->setPage(m_page);
     m_status = new StatusBubble(this);
+    m_address = new AddressBubble(this);
+    m_address->setPageAddress([this] { return m_page->url().toString(); });
     m_stuckPageBar = new StuckPageBar(this);
     m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_cancelKey->setEnabled(false); // Esc is the page's own but while a pass waits
@@ -384,6 +387,9 @@ void Form1::connectHandlers()
     connect(m_status, &StatusBubble::cancelRequested, m_pass.get(), &AnsweringPass::cancel);
     // What the last pass did holds for the page it was done on.
     connect(m_page, &QWebEnginePage::loadStarted, m_status, &StatusBubble::clear);
+    connect(m_page, &QWebEnginePage::linkHovered, m_address, &AddressBubble::showLink);
+    // The address stands above the status when both are in the lower left corner.
+    connect(m_status, &StatusBubble::moved, this, &Form1::placeAddress);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
     // A page whose scripts hold it: the offer to stop it, gone once it responds again.
     connect(m_page, &BrowserPage::notResponding, m_stuckPageBar, &StuckPageBar::offer);
@@ -422,7 +428,17 @@ void Form1::Form_Resize()
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
     m_status->placeIn(WebBrowser1->geometry());
+    placeAddress();
     m_stuckPageBar->placeIn(WebBrowser1->geometry());
+}
+
+void Form1::placeAddress()
+{
+    const QRect pane = WebBrowser1->geometry();
+    const QRect status = m_status->geometry();
+    const bool statusBelow =
+        m_status->isVisible() && status.left() == pane.left() && status.bottom() == pane.bottom();
+    m_address->placeIn(pane, statusBelow ? status : QRect());
 }
 
 // Closing works while a page's dialog is up: the dialog goes with the window.

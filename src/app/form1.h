@@ -32,6 +32,7 @@ class ProductPages;
 class ProductSource;
 class RenderedPageLoader;
 class SharedCookieJar;
+class AddressBubble;
 class StatusBubble;
 class StuckPageBar;
 struct PassReport;
@@ -99,6 +100,8 @@ public:
     QWebEngineView *WebBrowser1 = nullptr;
     // What the last pass did, over the pane's lower left corner.
     StatusBubble *status() const { return m_status; }
+    // The target of the link under the pointer, and the page's address while Alt is held.
+    AddressBubble *address() const { return m_address; }
     // The offer to stop a page that does not respond, over the pane's top.
     StuckPageBar *stuckPageBar() const { return m_stuckPageBar; }
     IntervalTimer *Timer1 = nullptr;
@@ -134,11 +137,13 @@ private:
     void passStarted();
     void passFinished();
     void showBusy(bool busy);
+    void placeAddress();
 
     bool m_busy = false;
     QTimer m_busyAfter;
     QTimer m_waitingAfter; // a product page that is there at once is not worth a word
     StatusBubble *m_status = nullptr;
+    AddressBubble *m_address = nullptr;
     StuckPageBar *m_stuckPageBar = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;

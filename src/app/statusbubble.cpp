@@ -6,6 +6,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QToolButton>
 
@@ -190,6 +191,7 @@ void StatusBubble::place()
     const QRect at = placeAt(m_corner);
     setGeometry(at);
     m_close->move(at.right() - m_close->width() - 1, at.top() + 1);
+    Q_EMIT moved();
 }
 
 // The pointer over the bubble's text sends it to the first corner where the pointer is not. Over the
@@ -226,6 +228,7 @@ void StatusBubble::showEvent(QShowEvent *event)
     qApp->installEventFilter(this);
     m_close->show();
     m_close->raise();
+    Q_EMIT moved();
 }
 
 void StatusBubble::hideEvent(QHideEvent *event)
@@ -233,6 +236,108 @@ void StatusBubble::hideEvent(QHideEvent *event)
     QLabel::hideEvent(event);
     qApp->removeEventFilter(this);
     m_close->hide();
+    Q_EMIT moved();
+}
+
+AddressBubble::AddressBubble(QWidget *parent) : QLabel(parent)
+{
+    setObjectName(u"AddressBubble"_s);
+    setTextFormat(Qt::PlainText);
+    setAutoFillBackground(true);
+    setFrameShape(QFrame::StyledPanel);
+    setMargin(kMargin / 2);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAccessibleName(u"网址"_s);
+    qApp->installEventFilter(this);
+    hide();
+}
+
+void AddressBubble::showLink(const QString &url)
+{
+    m_link = url;
+    refresh();
+}
+
+void AddressBubble::placeIn(const QRect &area, const QRect &below)
+{
+    m_area = area;
+    m_below = below;
+    if (isVisible())
+        place();
+}
+
+// The link under the pointer first, as in a browser; the page's address while Alt is held alone.
+void AddressBubble::refresh()
+{
+    QString shown;
+    if (!m_link.isEmpty())
+        shown = m_link;
+    else if (m_altHeld && m_pageAddress)
+        shown = pageAddressText(m_pageAddress());
+    if (shown.isEmpty()) {
+        hide();
+        return;
+    }
+    // A page's text on one line: its control characters shown as spaces.
+    for (QChar &c : shown) {
+        if (!c.isPrint())
+            c = u' ';
+    }
+    const int most = qMax(1, m_area.width() * 2 / 3 - 2 * (frameWidth() + margin()));
+    setText(fontMetrics().elidedText(shown, Qt::ElideMiddle, most));
+    m_right = false;
+    place();
+    show();
+    raise();
+}
+
+void AddressBubble::place()
+{
+    const QSize size = sizeHint().boundedTo(m_area.size());
+    const int bottom = m_below.isEmpty() ? m_area.bottom() : m_below.top() - 1;
+    setGeometry(m_right ? m_area.right() + 1 - size.width() : m_area.left(), bottom + 1 - size.height(),
+                size.width(), size.height());
+}
+
+bool AddressBubble::eventFilter(QObject *watched, QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::KeyPress: {
+        // Alt alone shows the address; any other key with it (an access key) puts it away.
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool altAlone = key->key() == Qt::Key_Alt && !(key->modifiers() & ~Qt::AltModifier);
+        if (altAlone != m_altHeld && !key->isAutoRepeat()) {
+            m_altHeld = altAlone;
+            refresh();
+        }
+        break;
+    }
+    case QEvent::KeyRelease:
+        if (m_altHeld && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Alt) {
+            m_altHeld = false;
+            refresh();
+        }
+        break;
+    case QEvent::ApplicationDeactivate:
+        if (m_altHeld) {
+            m_altHeld = false;
+            refresh();
+        }
+        break;
+    case QEvent::MouseMove:
+        if (isVisible() && parentWidget()) {
+            const QPoint at =
+                parentWidget()->mapFromGlobal(static_cast<QMouseEvent *>(event)->globalPosition().toPoint());
+            if (geometry().contains(at)) {
+                m_right = !m_right;
+                place();
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return QLabel::eventFilter(watched, event);
 }
 
 } // namespace Quillory

@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QTimer>
 
+#include <functional>
+
 class QToolButton;
 
 namespace Quillory {
@@ -47,6 +49,8 @@ Q_SIGNALS:
     void cancelRequested();
     // Screen readers have been told `announcement`: its name changed, or it came up anew.
     void told(const QString &announcement);
+    // It has moved, come up or gone.
+    void moved();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -69,6 +73,40 @@ private:
     QElapsedTimer m_waited;
     QTimer m_tick;
     bool m_stillLoading = false; // until the next outcome
+};
+
+// Where the pane is and where it goes, over the pane's lower left corner (above the status when that
+// stands there): the target of the link under the pointer, as a browser shows it, and the page's own
+// address while the user holds Alt down alone. One line, shortened in the middle; it takes no click,
+// and moves to the lower right corner when the pointer comes over it.
+class AddressBubble final : public QLabel
+{
+    Q_OBJECT
+
+public:
+    explicit AddressBubble(QWidget *parent);
+
+    // The link under the pointer, or none (an empty text).
+    void showLink(const QString &url);
+    // Where the page's address comes from when Alt is held down.
+    void setPageAddress(std::function<QString()> address) { m_pageAddress = std::move(address); }
+    // The area is the pane's; `below` the status's place while it stands in the area's lower left
+    // corner (an empty rectangle otherwise): the bubble stands above it.
+    void placeIn(const QRect &area, const QRect &below);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void refresh();
+    void place();
+
+    QRect m_area;
+    QRect m_below;
+    QString m_link;
+    bool m_altHeld = false;
+    bool m_right = false; // out of the pointer's way
+    std::function<QString()> m_pageAddress;
 };
 
 } // namespace Quillory

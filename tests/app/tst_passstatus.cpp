@@ -9,6 +9,7 @@
 
 #include <QAccessible>
 #include <QCheckBox>
+#include <QCursor>
 #include <QLineEdit>
 #include <QNetworkProxyFactory>
 #include <QPushButton>
@@ -59,6 +60,7 @@ private Q_SLOTS:
     void statusGoesWithThePage();
     void statusStaysOutOfThePagesWay();
     void screenReadersAreToldEachOutcomeOnce();
+    void addressShowsWhereLinksGoAndWhereThePaneIs();
 
 private:
     QString fieldValue() { return inPage(u"document.getElementById('answer').value"_s).toString(); }
@@ -86,6 +88,7 @@ void PassStatusTest::init()
     m_window = std::make_unique<Form1>(options());
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    QCursor::setPos(m_window->mapToGlobal(QPoint(5, 5))); // on the strip, away from the status's corners
 }
 
 void PassStatusTest::cleanup()
@@ -416,6 +419,53 @@ void PassStatusTest::screenReadersAreToldEachOutcomeOnce()
     m_window->Command_dati->click();
     waitForReport(reports, 2);
     QCOMPARE(toldSoFar(), (QStringList{waiting, answered}));
+}
+
+// The pointer over a link: its target shows over the pane's lower left corner, above the status; Alt
+// held alone shows the page's own address there.
+void PassStatusTest::addressShowsWhereLinksGoAndWhereThePaneIs()
+{
+    servePage(productUrl, productPage(brandValue));
+    openTrialPage(
+        trialItemUrl,
+        trialPage(brandQuestion(), {productUrl},
+                  u"<a id='far' href='http://try.taobao.com/other.htm?x=1' style='display:block;"
+                  u"margin-top:40px;width:300px;height:60px'>别处</a>"
+                  u"<script>addEventListener('mousemove', () => { window.moved = true; });</script>"_s));
+    m_window->Command_dati->click();
+    QUILLORY_TRY_VERIFY(statusText().startsWith(u"已答题"_s));
+    AddressBubble *address = m_window->address();
+    QVERIFY(!address->isVisible());
+
+    QWidget *pageWidget = m_window->WebBrowser1->focusProxy();
+    QVERIFY(pageWidget);
+    const QVariantMap link =
+        inPage(u"(() => { const r = document.getElementById('far').getBoundingClientRect();"
+               u" return {x: r.left + 20, y: r.top + 20}; })()"_s)
+            .toMap();
+    const QPoint overLink(link.value(u"x"_s).toInt(), link.value(u"y"_s).toInt());
+    int moves = 0;
+    QVERIFY(waitFor([&] {
+        QTest::mouseMove(pageWidget, overLink + QPoint(++moves % 2, 0));
+        return address->isVisible();
+    }));
+    QCOMPARE(address->text(), u"http://try.taobao.com/other.htm?x=1"_s);
+    QCOMPARE(address->geometry().left(), m_window->WebBrowser1->geometry().left());
+    QCOMPARE(address->geometry().bottom() + 1, m_window->status()->geometry().top());
+    QVERIFY(m_window->childAt(address->geometry().center()) != address); // clicks go to the page
+
+    QVERIFY(waitFor([&] {
+        QTest::mouseMove(pageWidget, QPoint(5 + ++moves % 2, 5));
+        return !address->isVisible();
+    }));
+
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
+    QTest::keyPress(pageWidget, Qt::Key_Alt, Qt::AltModifier);
+    QVERIFY(address->isVisible());
+    QCOMPARE(address->text(), u"本页网址："_s + trialItemUrl);
+    QTest::keyRelease(pageWidget, Qt::Key_Alt);
+    QVERIFY(!address->isVisible());
 }
 
 QUILLORY_BROWSER_TEST_MAIN(PassStatusTest, startProxy)
