@@ -26,6 +26,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QShortcutEvent>
 #include <QStandardPaths>
@@ -164,7 +166,7 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 
 Form1::Form1(const WindowOptions &options, QWidget *parent)
     : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()), m_profile(makeProfile(options)),
-      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies))
+      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies)), m_geometryFile(options.geometryFile)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);
@@ -299,8 +301,8 @@ void Form1::layoutStrip()
     const auto pixels = [](QRect twips) {
         return Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height());
     };
+    QList<QRect> placed;
     int shift = 0;
-    int right = 0;
     for (std::size_t i = 0; i < std::size(strip); ++i) {
         const QRect least = pixels(strip[i].twips);
         const int nextLeft = i + 1 < std::size(strip) ? pixels(strip[i + 1].twips).x() : least.right() + 1;
@@ -309,14 +311,92 @@ void Form1::layoutStrip()
         const int height = qMax(least.height(), needed.height());
         // A taller control grows up and down around its middle, but never above the window's top.
         const int top = qMax(0, least.center().y() - height / 2);
-        strip[i].control->setGeometry(least.x() + shift, top, qMax(least.width(), needed.width()), height);
-        right = least.x() + shift + qMax(least.width(), needed.width());
+        placed.append(QRect(least.x() + shift, top, qMax(least.width(), needed.width()), height));
         shift += qMax(0, needed.width() - room);
     }
+    // A strip wider than the screen can hold (large fonts on a small screen) gives the answer box's
+    // width back first, down to a few characters, so that the by-line button stays on the screen.
+    const qsizetype text = 5;
+    const int margin = Twips::toPixels(120);
+    const int excess = placed.constLast().right() + 1 + margin - widestOnScreen();
+    const int minimum = Text1->fontMetrics().averageCharWidth() * 8;
+    const int giveBack = qBound(0, excess, qMax(0, placed.at(text).width() - minimum));
+    placed[text].setWidth(placed.at(text).width() - giveBack);
+    placed[text + 1].translate(-giveBack, 0);
+    for (std::size_t i = 0; i < std::size(strip); ++i)
+        strip[i].control->setGeometry(placed.at(qsizetype(i)));
     // The window widens to hold the strip it has grown; the user may still make it narrower.
-    const int needed = right + Twips::toPixels(120);
+    const int needed = placed.constLast().right() + 1 + margin;
     if (width() < needed)
         resize(needed, height());
+}
+
+// The room a frame leaves around the client area: the window's own once it has one, the usual title
+// bar and borders before.
+QSize Form1::frameRoom() const
+{
+    const QSize frame = frameGeometry().size() - size();
+    if (frame.width() > 0 || frame.height() > 0)
+        return frame;
+    return {2 * 4, 4 + style()->pixelMetric(QStyle::PM_TitleBarHeight) + 4};
+}
+
+int Form1::widestOnScreen() const
+{
+    const QScreen *on = screen();
+    return on ? on->availableGeometry().width() - frameRoom().width() : std::numeric_limits<int>::max();
+}
+
+// The first size is the described one, no larger than the screen's free area; a size and place the
+// user gave the window before come back where they still fit on a screen.
+void Form1::placeOnScreen()
+{
+    if (restorePlace())
+        return;
+    const QScreen *on = screen();
+    if (!on)
+        return;
+    const QRect free = on->availableGeometry();
+    resize(size().boundedTo(free.size() - frameRoom()));
+}
+
+bool Form1::restorePlace()
+{
+    if (m_geometryFile.isEmpty())
+        return false;
+    const QSettings saved(m_geometryFile, QSettings::IniFormat);
+    const QRect client = saved.value(u"window/client"_s).toRect();
+    const QRect outer = saved.value(u"window/frame"_s).toRect();
+    if (!client.isValid() || !outer.contains(client))
+        return false;
+    for (const QScreen *each : QGuiApplication::screens()) {
+        if (each->availableGeometry().contains(outer)) {
+            // Before the first show the window's place is its client area's.
+            move(client.topLeft());
+            resize(client.size());
+            if (saved.value(u"window/maximized"_s).toBool())
+                setWindowState(windowState() | Qt::WindowMaximized);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The client area and the frame around it; for a maximized window, the ones it had before, which it
+// gets back when the user restores it.
+void Form1::savePlace() const
+{
+    if (m_geometryFile.isEmpty())
+        return;
+    QSettings saved(m_geometryFile, QSettings::IniFormat);
+    const bool maximized = isMaximized();
+    const QRect client = maximized ? normalGeometry() : geometry();
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    saved.setValue(u"window/client"_s, client);
+    saved.setValue(u"window/frame"_s, client.marginsAdded(frame));
+    saved.setValue(u"window/maximized"_s, maximized);
 }
 
 void Form1::setTabOrder()
@@ -441,9 +521,11 @@ void Form1::placeAddress()
     m_address->placeIn(pane, statusBelow ? status : QRect());
 }
 
-// Closing works while a page's dialog is up: the dialog goes with the window.
+// Closing works while a page's dialog is up: the dialog goes with the window. The window's size and
+// place are kept for the next start.
 void Form1::closeEvent(QCloseEvent *event)
 {
+    savePlace();
     m_page->closeDialogs();
     QWidget::closeEvent(event);
 }
@@ -475,6 +557,10 @@ void Form1::showEvent(QShowEvent *event)
     // Shown by us, with the style's sizes now final; a window restored by the user keeps its width.
     if (!event->spontaneous())
         layoutStrip();
+    if (!event->spontaneous() && !m_placed) {
+        m_placed = true;
+        placeOnScreen();
+    }
     Form_Resize();
     WebBrowser1->setFocus(Qt::OtherFocusReason);
 }

@@ -55,6 +55,8 @@ struct WindowOptions
     RenderLimits renderLimits;
     // How long a call into the page waits for its answer before the page counts as not responding.
     std::chrono::milliseconds pageAnswerTimeout{std::chrono::seconds(5)};
+    // Where the window keeps its size and place from one run to the next; empty: nowhere.
+    QString geometryFile;
 };
 
 // The folder of the pane's profile: the options' own, or the one in the user's data folder.
@@ -118,6 +120,11 @@ private:
     void createControls();
     void nameControls();
     void layoutStrip();
+    QSize frameRoom() const;
+    int widestOnScreen() const;
+    void placeOnScreen();
+    bool restorePlace();
+    void savePlace() const;
     void setTabOrder();
     void moveFocusBetweenParts(int step);
     void addShiftedAccessKey(QPushButton *button, Qt::Key key);
@@ -156,6 +163,8 @@ private:
     std::unique_ptr<AutoAnswer> m_autoAnswer;
     std::unique_ptr<CookieSync> m_cookieSync;
     QRectF m_paneTwips;
+    QString m_geometryFile;
+    bool m_placed = false; // sized and placed on its screen at the first show
 };
 
 } // namespace Quillory

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkProxyFactory>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -73,6 +74,8 @@ int main(int argc, char *argv[])
 
     Quillory::WindowOptions options;
     options.renderProductPages = commandLine.renderProductPages;
+    options.geometryFile =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + u"/window.ini"_s;
     Quillory::SingleInstance instance(Quillory::paneProfileFolder(options));
     const Quillory::SingleInstance::Claim claim = instance.claim();
     switch (claim.role) {

@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QToolButton>
 
 #include <array>
@@ -60,7 +61,9 @@ StatusBubble::StatusBubble(QWidget *parent) : QLabel(parent)
     setTextFormat(Qt::PlainText);
     setWordWrap(true);
     setAutoFillBackground(true);
-    setFrameShape(QFrame::StyledPanel);
+    // Its border is drawn around the whole box, the × inside it (paintEvent): a frame of its own would
+    // leave out the room kept for the ×.
+    setFrameShape(QFrame::NoFrame);
     // Named from the start: a label without a name of its own tells screen readers of every new text
     // (the seconds of a wait among them); this one is named by what it announces (setShown).
     setAccessibleName(u"答题状态"_s);
@@ -129,7 +132,7 @@ void StatusBubble::setShown(const QString &text, const QString &announcement)
     const int side = fontMetrics().height() + 2;
     m_close->setFixedSize(side, side);
     m_close->setAccessibleName(m_tick.isActive() ? u"取消答题"_s : u"关闭答题状态"_s);
-    setContentsMargins(kMargin, kMargin / 2, kMargin + side, kMargin / 2);
+    setContentsMargins(kMargin + 1, kMargin / 2 + 1, kMargin + side + 1, kMargin / 2 + 1);
     if (announcement != m_announced) {
         m_announced = announcement;
         setAccessibleName(announcement);
@@ -150,6 +153,14 @@ void StatusBubble::setShown(const QString &text, const QString &announcement)
     m_close->raise();
     if (told)
         Q_EMIT this->told(announcement);
+}
+
+void StatusBubble::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 void StatusBubble::showSeconds()

@@ -1,6 +1,8 @@
 #include "app/browserpage.h"
 #include "app/form1.h"
+#include "app/statusbubble.h"
 #include "app/translations.h"
+#include "app/twips.h"
 #include "browsertest.h"
 
 #include <QAccessible>
@@ -10,8 +12,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QToolButton>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
@@ -30,6 +34,7 @@ private Q_SLOTS:
 
     void captionsFit_data();
     void captionsFit();
+    void windowFitsTheScreen();
     void controlsHaveNames();
     void clickOnTheLabelTogglesTheBox();
     void paneMenuHoldsOnlyWhatWorks();
@@ -88,8 +93,17 @@ void LayoutTest::captionsFit()
         const QFontMetrics metrics = control->fontMetrics();
         // What the control shows: a button's caption with the style's margin, the rest as they ask.
         const auto *button = qobject_cast<QPushButton *>(control);
-        const int shown = button ? metrics.size(Qt::TextShowMnemonic, button->text()).width() + buttonMargin
-                                 : control->sizeHint().width();
+        int shown = button ? metrics.size(Qt::TextShowMnemonic, button->text()).width() + buttonMargin
+                           : control->sizeHint().width();
+        // The answer box scrolls its text: it gives width back, down to a few characters, only when the
+        // screen cannot hold the strip (the window then reaches the screen's edge, frame aside).
+        if (control == m_window->Text1 && control->width() < shown) {
+            QVERIFY2(control->width() >= metrics.averageCharWidth() * 8, name);
+            const int frame = m_window->frameGeometry().width() - m_window->width();
+            const int room = m_window->screen()->availableGeometry().width() - frame;
+            QVERIFY2(m_window->Command3->geometry().right() + Twips::toPixels(120) >= room - 16, name);
+            shown = control->width();
+        }
         QVERIFY2(control->width() >= shown, name);
         QVERIFY2(control->height() >= metrics.height(), name);
         QVERIFY2(control->x() >= right, name);
@@ -101,6 +115,22 @@ void LayoutTest::captionsFit()
     QVERIFY(m_window->Check1->x() >= m_window->Command1->geometry().right());
     QVERIFY(m_window->Check1->geometry().right() < m_window->Label1->x());
     QVERIFY(m_window->Check1->width() >= m_window->style()->pixelMetric(QStyle::PM_IndicatorWidth));
+}
+
+// At every scale the window opens within the screen's free area, with the whole strip (the by-line
+// button last) and the status over the pane inside it.
+void LayoutTest::windowFitsTheScreen()
+{
+    const QRect free = m_window->screen()->availableGeometry();
+    QUILLORY_TRY_VERIFY(m_window->frameGeometry().width() <= free.width() &&
+                        m_window->frameGeometry().height() <= free.height());
+    const QRect inside = m_window->rect();
+    QVERIFY(inside.contains(m_window->Command3->geometry()));
+    QVERIFY(m_window->Command3->x() > m_window->Text1->geometry().right());
+    m_window->status()->showText(
+        u"没有找到答案：商品页上没有“颜色”。答案框里是提示语，不是答案，请勿提交。"_s);
+    QVERIFY(inside.contains(m_window->status()->geometry()));
+    QVERIFY(inside.contains(m_window->status()->closeButton()->geometry()));
 }
 
 void LayoutTest::controlsHaveNames()

@@ -12,7 +12,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -111,6 +114,8 @@ private Q_SLOTS:
     void layoutRule_data();
     void layoutRule();
     void paneFollowsOuterSize();
+    void sizeAndPlaceComeBack();
+    void placeOffEveryScreenIsNotUsed();
     void openwebOpensOnlyWebUrls_data();
     void openwebOpensOnlyWebUrls();
 
@@ -324,6 +329,47 @@ void WindowTest::paneFollowsOuterSize()
     QUILLORY_TRY_COMPARE(m_window->WebBrowser1->width(), expectPane().width());
     QCOMPARE(m_window->WebBrowser1->height(), heightBefore);
     QCOMPARE(m_window->WebBrowser1->pos(), QPoint(0, 40));
+}
+
+// The user's size and place, kept when the window closes, come back at the next start.
+void WindowTest::sizeAndPlaceComeBack()
+{
+    QTemporaryDir config;
+    WindowOptions options;
+    options.geometryFile = config.filePath(u"window.ini"_s);
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    m_window->resize(1000, 660);
+    m_window->move(30, 40);
+    QUILLORY_TRY_VERIFY(m_window->size() == QSize(1000, 660) && m_window->pos() == QPoint(30, 40));
+    QVERIFY(m_window->close());
+    m_window.reset();
+
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    QUILLORY_TRY_COMPARE(m_window->size(), QSize(1000, 660));
+    QUILLORY_TRY_COMPARE(m_window->pos(), QPoint(30, 40));
+}
+
+// A kept place that no screen shows now (a screen since unplugged, a smaller one) is not used: the
+// window opens at its first size, on the screen.
+void WindowTest::placeOffEveryScreenIsNotUsed()
+{
+    QTemporaryDir config;
+    WindowOptions options;
+    options.geometryFile = config.filePath(u"window.ini"_s);
+    {
+        QSettings saved(options.geometryFile, QSettings::IniFormat);
+        saved.setValue(u"window/client"_s, QRect(5000, 4000, 1000, 660));
+        saved.setValue(u"window/frame"_s, QRect(4995, 3970, 1010, 695));
+    }
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    QCOMPARE(m_window->size(), QSize(932, 619));
+    QVERIFY(m_window->screen()->availableGeometry().intersects(m_window->frameGeometry()));
 }
 
 void WindowTest::openwebOpensOnlyWebUrls_data()

@@ -155,10 +155,13 @@ int main(int argc, char *argv[])
         QTest::qWait(500);
     }
 
-    const QRect frame = window.frameGeometry();
+    // QUILLORY_SCREENSHOT_SCREEN=1: the whole screen, to show where the window stands on it.
+    const QRect frame = qEnvironmentVariableIntValue("QUILLORY_SCREENSHOT_SCREEN") == 1
+                            ? window.screen()->geometry()
+                            : window.frameGeometry();
     QPixmap shot = window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
     if (!pointer.isNull()) {
-        const QPoint tip = pointer + (window.geometry().topLeft() - frame.topLeft());
+        const QPoint tip = window.mapToGlobal(pointer) - frame.topLeft();
         QPainter painter(&shot);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(Qt::white, 1.5));
