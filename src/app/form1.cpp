@@ -20,11 +20,13 @@
 #include "twips.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -113,6 +115,52 @@ protected:
 
 private:
     QCheckBox *m_checkBox = nullptr;
+};
+
+// A ring around the control of the strip that has the keyboard focus, thick and in the highlight
+// colour, so that the focus shows at a glance (a style's own mark is a thin dotted line or a shade).
+// It takes no click and covers only the gap around the control.
+class FocusRing final : public QWidget
+{
+public:
+    static constexpr int thickness = 3;
+
+    explicit FocusRing(QWidget *parent) : QWidget(parent)
+    {
+        setObjectName(u"FocusRing"_s);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+    void follow(QWidget *control)
+    {
+        m_control = control;
+        if (!control) {
+            hide();
+            return;
+        }
+        const int around = thickness + 1;
+        setGeometry(control->geometry().adjusted(-around, -around, around, around));
+        show();
+        raise();
+        update();
+    }
+    QWidget *control() const { return m_control; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), thickness));
+        painter.setBrush(Qt::NoBrush);
+        const qreal inset = thickness / 2.0;
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), 3, 3);
+    }
+
+private:
+    QWidget *m_control = nullptr;
 };
 
 // The room a control needs to show its caption whole. A button's is its caption and the style's frame
@@ -210,6 +258,7 @@ Form1::~Form1()
     m_cookieSync.reset();
     showBusy(false);
     disconnect(m_status, nullptr, this, nullptr); // the status goes with the window's children
+    disconnect(qApp, nullptr, this, nullptr);
     delete WebBrowser1;
     WebBrowser1 = nullptr;
 }
@@ -238,6 +287,7 @@ void Form1::createControls()
     m_address = new AddressBubble(this);
     m_address->setPageAddress([this] { return m_page->url().toString(); });
     m_stuckPageBar = new StuckPageBar(this);
+    m_focusRing = new FocusRing(this);
     m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_cancelKey->setEnabled(false); // Esc is the page's own but while a pass waits
     nameControls();
@@ -325,6 +375,8 @@ void Form1::layoutStrip()
     placed[text + 1].translate(-giveBack, 0);
     for (std::size_t i = 0; i < std::size(strip); ++i)
         strip[i].control->setGeometry(placed.at(qsizetype(i)));
+    if (m_focusRing)
+        showFocus(static_cast<FocusRing *>(m_focusRing)->control());
     // The window widens to hold the strip it has grown; the user may still make it narrower.
     const int needed = placed.constLast().right() + 1 + margin;
     if (width() < needed)
@@ -399,11 +451,19 @@ void Form1::savePlace() const
     saved.setValue(u"window/maximized"_s, maximized);
 }
 
+// Tab follows the strip from left to right, then the page, and comes back to the first button.
 void Form1::setTabOrder()
 {
-    const QList<QWidget *> order{WebBrowser1, Command_dati, Text1, Command1, Command2, Check1, Command3};
+    const QList<QWidget *> order{Command_dati, Command2, Command1, Check1, Text1, Command3, WebBrowser1};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// The ring follows the keyboard focus over the strip's controls; the page shows its own.
+void Form1::showFocus(QWidget *focus)
+{
+    const QList<QWidget *> strip{Command_dati, Command2, Command1, Check1, Text1, Command3};
+    static_cast<FocusRing *>(m_focusRing)->follow(focus && strip.contains(focus) ? focus : nullptr);
 }
 
 void Form1::moveFocusBetweenParts(int step)
@@ -443,6 +503,7 @@ void Form1::addShiftedAccessKey(QPushButton *button, Qt::Key key)
 
 void Form1::connectHandlers()
 {
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { showFocus(now); });
     connect(Command_dati, &QPushButton::clicked, this, &Form1::Command_dati_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);

@@ -104,6 +104,8 @@ public:
     StatusBubble *status() const { return m_status; }
     // The target of the link under the pointer, and the page's address while Alt is held.
     AddressBubble *address() const { return m_address; }
+    // The ring around the control of the strip that has the keyboard focus.
+    QWidget *focusRing() const { return m_focusRing; }
     // The offer to stop a page that does not respond, over the pane's top.
     StuckPageBar *stuckPageBar() const { return m_stuckPageBar; }
     IntervalTimer *Timer1 = nullptr;
@@ -126,6 +128,7 @@ private:
     bool restorePlace();
     void savePlace() const;
     void setTabOrder();
+    void showFocus(QWidget *focus);
     void moveFocusBetweenParts(int step);
     void addShiftedAccessKey(QPushButton *button, Qt::Key key);
     void connectHandlers();
@@ -151,6 +154,7 @@ private:
     QTimer m_waitingAfter; // a product page that is there at once is not worth a word
     StatusBubble *m_status = nullptr;
     AddressBubble *m_address = nullptr;
+    QWidget *m_focusRing = nullptr;
     StuckPageBar *m_stuckPageBar = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;

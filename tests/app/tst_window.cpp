@@ -107,7 +107,7 @@ private Q_SLOTS:
     void controls();
     void checkBoxCaptionIsCutOff();
     void storedSettings();
-    void tabOrderStartsInThePane();
+    void tabOrderFollowsTheStrip();
     void accessKeysClickTheirButtons_data();
     void accessKeysClickTheirButtons();
     void startUpHandsOutPromotionalLinkFirst();
@@ -211,20 +211,39 @@ void WindowTest::storedSettings()
     QVERIFY(!profile->persistentStoragePath().isEmpty());
 }
 
-void WindowTest::tabOrderStartsInThePane()
+// Tab goes along the strip as it reads, left to right, then to the page and round again; the control
+// with the focus has a ring around it that shows at a glance.
+void WindowTest::tabOrderFollowsTheStrip()
 {
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
     QUILLORY_TRY_VERIFY(
         m_window->WebBrowser1->hasFocus() ||
         (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+    QVERIFY(!m_window->focusRing()->isVisible());
 
-    const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1,  m_window->Command1,
-                                    m_window->Command2,     m_window->Check1, m_window->Command3};
+    const QList<QWidget *> expected{m_window->Command_dati, m_window->Command2, m_window->Command1,
+                                    m_window->Check1,       m_window->Text1,    m_window->Command3};
     for (QWidget *next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QUILLORY_TRY_COMPARE(QApplication::focusWidget(), next);
+        QWidget *ring = m_window->focusRing();
+        QVERIFY(ring->isVisible());
+        QVERIFY(ring->geometry().contains(next->geometry().adjusted(-3, -3, 3, 3)));
+        // The ring is drawn thick in the highlight colour, just outside the control.
+        const QImage drawn = ring->grab().toImage();
+        const QColor highlight = ring->palette().color(QPalette::Highlight);
+        const int middle = drawn.height() / 2;
+        int thick = 0;
+        for (int x = 0; x < drawn.width() / 2 && drawn.pixelColor(x, middle) == highlight; ++x)
+            ++thick;
+        QVERIFY2(thick >= 2, qPrintable(next->objectName()));
     }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QUILLORY_TRY_VERIFY(
+        m_window->WebBrowser1->hasFocus() ||
+        (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+    QVERIFY(!m_window->focusRing()->isVisible());
 }
 
 void WindowTest::accessKeysClickTheirButtons_data()
