@@ -68,9 +68,11 @@ int main(int argc, char *argv[])
 
     quietEngine();
     Quillory::allowEngineAsRoot();
+    // One language for the whole window: the engine takes its own (menus, error pages) from the
+    // default locale when it starts.
+    QLocale::setDefault(Quillory::windowLocale());
     QApplication app(argc, argv);
-    // The pane's own menu and dialogs speak the desktop's language.
-    Quillory::installQtTranslations(app, QLocale::system());
+    Quillory::installQtTranslations(app, Quillory::windowLocale());
 
     Quillory::WindowOptions options;
     options.renderProductPages = commandLine.renderProductPages;
