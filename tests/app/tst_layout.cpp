@@ -1,6 +1,7 @@
 #include "app/browserpage.h"
 #include "app/form1.h"
 #include "app/statusbubble.h"
+#include "app/stuckpagebar.h"
 #include "app/translations.h"
 #include "app/twips.h"
 #include "browsertest.h"
@@ -145,6 +146,10 @@ void LayoutTest::controlsHaveNames()
         {m_window->Command3, u"by:tovrin"_s},
         {m_window->WebBrowser1, u"网页"_s},
     };
+    // What comes up over the pane is a notification, which screen readers speak when it comes.
+    for (QWidget *notice :
+         {static_cast<QWidget *>(m_window->status()), static_cast<QWidget *>(m_window->stuckPageBar())})
+        QCOMPARE(QAccessible::queryAccessibleInterface(notice)->role(), QAccessible::Notification);
     for (const auto &[control, name] : names) {
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
         QVERIFY2(accessible, qPrintable(control->objectName()));

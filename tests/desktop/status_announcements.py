@@ -6,7 +6,8 @@ The program runs with a home of its own and reaches the trial site and the produ
 loopback proxy of this script's own; its default browser is a stand-in that opens nothing.
 
 Two passes: one that answers at once, and one that waits for a product page that this script holds
-until the window has said that it waits. A screen reader speaks a notification when it comes up
+until the window has said that it waits. Then a pass on a page whose script never returns: the offer
+to stop it comes up, a notification too. A screen reader speaks a notification when it comes up
 (object:state-changed:showing), naming it by its accessible name; so each outcome must arrive as a
 name change followed by the notification coming up, named with the outcome's words.
 """
@@ -24,6 +25,8 @@ TRIAL = "http://try.taobao.com/item.htm?id=1001"
 WAITING_TRIAL = "http://try.taobao.com/item.htm?id=1002"
 PRODUCT = "http://item.taobao.com/item.htm?id=2002"
 HELD_PRODUCT = "http://item.taobao.com/item.htm?id=2003"
+STUCK_TRIAL = "http://try.taobao.com/item.htm?id=1003"
+STUCK = "网页没有响应"
 
 ANSWERED = "已答题：“品牌”是“长春”（来自商品页的属性列表），已填入答案框。"
 WAITING = "正在下载商品页…（按 Esc 可取消）"
@@ -55,7 +58,9 @@ class Site(http.server.BaseHTTPRequestHandler):
         if url == TRIAL:
             body = TRIAL_PAGE.format(link=PRODUCT, then="location.href = '%s';" % WAITING_TRIAL)
         elif url == WAITING_TRIAL:
-            body = TRIAL_PAGE.format(link=HELD_PRODUCT, then="")
+            body = TRIAL_PAGE.format(link=HELD_PRODUCT, then="location.href = '%s';" % STUCK_TRIAL)
+        elif url == STUCK_TRIAL:
+            body = TRIAL_PAGE.format(link=PRODUCT, then="") + "<script>for (;;) {}</script>"
         elif url == PRODUCT:
             body = PRODUCT_PAGE
         elif url == HELD_PRODUCT:
@@ -159,6 +164,9 @@ def main():
             state["step"] = "released"
             release.set()
         elif state["step"] == "released" and name == ANSWERED:
+            state["step"] = "stuck page"  # the page goes on by itself once answered
+            GLib.timeout_add(0, wait_for_stuck_page)
+        elif state["step"] == "third pass" and name == STUCK:
             outcome["result"] = True
             pyatspi.Registry.stop()
 
@@ -180,6 +188,14 @@ def main():
             return False
         return True
 
+    def wait_for_stuck_page():
+        if not stuck_asked.is_set():
+            return True
+        if press_answer():
+            state["step"] = "third pass"
+            return False
+        return True
+
     def give_up():
         outcome["result"] = False
         pyatspi.Registry.stop()
@@ -187,6 +203,7 @@ def main():
 
     product_asked = threading.Event()
     held_asked = threading.Event()
+    stuck_asked = threading.Event()
     original = Site.do_GET
 
     def noting(self):
@@ -194,6 +211,8 @@ def main():
             product_asked.set()
         if self.path == HELD_PRODUCT:
             held_asked.set()
+        if self.path == STUCK_TRIAL:
+            stuck_asked.set()
         original(self)
 
     Site.do_GET = noting
@@ -225,7 +244,8 @@ def main():
             or (t == "object:state-changed:showing" and d == 1)]
     expected = [("object:property-change:accessible-name", ANSWERED), ("object:state-changed:showing", ANSWERED),
                 ("object:property-change:accessible-name", WAITING), ("object:state-changed:showing", WAITING),
-                ("object:property-change:accessible-name", ANSWERED), ("object:state-changed:showing", ANSWERED)]
+                ("object:property-change:accessible-name", ANSWERED), ("object:state-changed:showing", ANSWERED),
+                ("object:state-changed:showing", STUCK)]
     described = [e for e in received if e[0].startswith("object:property-change:accessible-description")]
     if told != expected or described:
         print("expected:", expected)
