@@ -20,12 +20,16 @@
 #include "twips.h"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QShortcut>
 #include <QShortcutEvent>
 #include <QStandardPaths>
@@ -113,6 +117,52 @@ private:
     QCheckBox *m_checkBox = nullptr;
 };
 
+// A ring around the control of the strip that has the keyboard focus, thick and in the highlight
+// colour, so that the focus shows at a glance (a style's own mark is a thin dotted line or a shade).
+// It takes no click and covers only the gap around the control.
+class FocusRing final : public QWidget
+{
+public:
+    static constexpr int thickness = 3;
+
+    explicit FocusRing(QWidget *parent) : QWidget(parent)
+    {
+        setObjectName(u"FocusRing"_s);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+    void follow(QWidget *control)
+    {
+        m_control = control;
+        if (!control) {
+            hide();
+            return;
+        }
+        const int around = thickness + 1;
+        setGeometry(control->geometry().adjusted(-around, -around, around, around));
+        show();
+        raise();
+        update();
+    }
+    QWidget *control() const { return m_control; }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(palette().color(QPalette::Highlight), thickness));
+        painter.setBrush(Qt::NoBrush);
+        const qreal inset = thickness / 2.0;
+        painter.drawRoundedRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset), 3, 3);
+    }
+
+private:
+    QWidget *m_control = nullptr;
+};
+
 // The room a control needs to show its caption whole. A button's is its caption and the style's frame
 // around it, without the wider minimum that styles give buttons in dialogs: the described sizes are
 // narrower than that, and a caption that fits in them needs nothing more.
@@ -164,7 +214,7 @@ QRectF browserPaneLayout(QSizeF outerTwips, QRectF currentTwips)
 
 Form1::Form1(const WindowOptions &options, QWidget *parent)
     : QWidget(parent), m_cookies(std::make_unique<SharedCookieJar>()), m_profile(makeProfile(options)),
-      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies))
+      Inet1(options.downloadLimits, paneSession(*m_profile, *m_cookies)), m_geometryFile(options.geometryFile)
 {
     setObjectName(u"Form1"_s);
     setWindowTitle(u"Quillory（自动答题）2.3 by:tovrin"_s);
@@ -207,6 +257,8 @@ Form1::~Form1()
     m_downloads.reset();
     m_cookieSync.reset();
     showBusy(false);
+    disconnect(m_status, nullptr, this, nullptr); // the status goes with the window's children
+    disconnect(qApp, nullptr, this, nullptr);
     delete WebBrowser1;
     WebBrowser1 = nullptr;
 }
@@ -232,7 +284,10 @@ void Form1::createControls()
     m_page = new BrowserPage(m_profile.get(), WebBrowser1);
     WebBrowser1->setPage(m_page);
     m_status = new StatusBubble(this);
+    m_address = new AddressBubble(this);
+    m_address->setPageAddress([this] { return m_page->url().toString(); });
     m_stuckPageBar = new StuckPageBar(this);
+    m_focusRing = new FocusRing(this);
     m_cancelKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     m_cancelKey->setEnabled(false); // Esc is the page's own but while a pass waits
     nameControls();
@@ -296,8 +351,8 @@ void Form1::layoutStrip()
     const auto pixels = [](QRect twips) {
         return Twips::toPixels(twips.x(), twips.y(), twips.width(), twips.height());
     };
+    QList<QRect> placed;
     int shift = 0;
-    int right = 0;
     for (std::size_t i = 0; i < std::size(strip); ++i) {
         const QRect least = pixels(strip[i].twips);
         const int nextLeft = i + 1 < std::size(strip) ? pixels(strip[i + 1].twips).x() : least.right() + 1;
@@ -306,21 +361,109 @@ void Form1::layoutStrip()
         const int height = qMax(least.height(), needed.height());
         // A taller control grows up and down around its middle, but never above the window's top.
         const int top = qMax(0, least.center().y() - height / 2);
-        strip[i].control->setGeometry(least.x() + shift, top, qMax(least.width(), needed.width()), height);
-        right = least.x() + shift + qMax(least.width(), needed.width());
+        placed.append(QRect(least.x() + shift, top, qMax(least.width(), needed.width()), height));
         shift += qMax(0, needed.width() - room);
     }
+    // A strip wider than the screen can hold (large fonts on a small screen) gives the answer box's
+    // width back first, down to a few characters, so that the by-line button stays on the screen.
+    const qsizetype text = 5;
+    const int margin = Twips::toPixels(120);
+    const int excess = placed.constLast().right() + 1 + margin - widestOnScreen();
+    const int minimum = Text1->fontMetrics().averageCharWidth() * 8;
+    const int giveBack = qBound(0, excess, qMax(0, placed.at(text).width() - minimum));
+    placed[text].setWidth(placed.at(text).width() - giveBack);
+    placed[text + 1].translate(-giveBack, 0);
+    for (std::size_t i = 0; i < std::size(strip); ++i)
+        strip[i].control->setGeometry(placed.at(qsizetype(i)));
+    if (m_focusRing)
+        showFocus(static_cast<FocusRing *>(m_focusRing)->control());
     // The window widens to hold the strip it has grown; the user may still make it narrower.
-    const int needed = right + Twips::toPixels(120);
+    const int needed = placed.constLast().right() + 1 + margin;
     if (width() < needed)
         resize(needed, height());
 }
 
+// The room a frame leaves around the client area: the window's own once it has one, the usual title
+// bar and borders before.
+QSize Form1::frameRoom() const
+{
+    const QSize frame = frameGeometry().size() - size();
+    if (frame.width() > 0 || frame.height() > 0)
+        return frame;
+    return {2 * 4, 4 + style()->pixelMetric(QStyle::PM_TitleBarHeight) + 4};
+}
+
+int Form1::widestOnScreen() const
+{
+    const QScreen *on = screen();
+    return on ? on->availableGeometry().width() - frameRoom().width() : std::numeric_limits<int>::max();
+}
+
+// The first size is the described one, no larger than the screen's free area; a size and place the
+// user gave the window before come back where they still fit on a screen.
+void Form1::placeOnScreen()
+{
+    if (restorePlace())
+        return;
+    const QScreen *on = screen();
+    if (!on)
+        return;
+    const QRect free = on->availableGeometry();
+    resize(size().boundedTo(free.size() - frameRoom()));
+}
+
+bool Form1::restorePlace()
+{
+    if (m_geometryFile.isEmpty())
+        return false;
+    const QSettings saved(m_geometryFile, QSettings::IniFormat);
+    const QRect client = saved.value(u"window/client"_s).toRect();
+    const QRect outer = saved.value(u"window/frame"_s).toRect();
+    if (!client.isValid() || !outer.contains(client))
+        return false;
+    for (const QScreen *each : QGuiApplication::screens()) {
+        if (each->availableGeometry().contains(outer)) {
+            // Before the first show the window's place is its client area's.
+            move(client.topLeft());
+            resize(client.size());
+            if (saved.value(u"window/maximized"_s).toBool())
+                setWindowState(windowState() | Qt::WindowMaximized);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The client area and the frame around it; for a maximized window, the ones it had before, which it
+// gets back when the user restores it.
+void Form1::savePlace() const
+{
+    if (m_geometryFile.isEmpty())
+        return;
+    QSettings saved(m_geometryFile, QSettings::IniFormat);
+    const bool maximized = isMaximized();
+    const QRect client = maximized ? normalGeometry() : geometry();
+    const QMargins frame(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                         frameGeometry().right() - geometry().right(),
+                         frameGeometry().bottom() - geometry().bottom());
+    saved.setValue(u"window/client"_s, client);
+    saved.setValue(u"window/frame"_s, client.marginsAdded(frame));
+    saved.setValue(u"window/maximized"_s, maximized);
+}
+
+// Tab follows the strip from left to right, then the page, and comes back to the first button.
 void Form1::setTabOrder()
 {
-    const QList<QWidget *> order{WebBrowser1, Command_dati, Text1, Command1, Command2, Check1, Command3};
+    const QList<QWidget *> order{Command_dati, Command2, Command1, Check1, Text1, Command3, WebBrowser1};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// The ring follows the keyboard focus over the strip's controls; the page shows its own.
+void Form1::showFocus(QWidget *focus)
+{
+    const QList<QWidget *> strip{Command_dati, Command2, Command1, Check1, Text1, Command3};
+    static_cast<FocusRing *>(m_focusRing)->follow(focus && strip.contains(focus) ? focus : nullptr);
 }
 
 void Form1::moveFocusBetweenParts(int step)
@@ -360,6 +503,7 @@ void Form1::addShiftedAccessKey(QPushButton *button, Qt::Key key)
 
 void Form1::connectHandlers()
 {
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *, QWidget *now) { showFocus(now); });
     connect(Command_dati, &QPushButton::clicked, this, &Form1::Command_dati_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
@@ -384,13 +528,15 @@ void Form1::connectHandlers()
     connect(m_status, &StatusBubble::cancelRequested, m_pass.get(), &AnsweringPass::cancel);
     // What the last pass did holds for the page it was done on.
     connect(m_page, &QWebEnginePage::loadStarted, m_status, &StatusBubble::clear);
+    connect(m_page, &QWebEnginePage::linkHovered, m_address, &AddressBubble::showLink);
+    // The address stands above the status when both are in the lower left corner.
+    connect(m_status, &StatusBubble::moved, this, &Form1::placeAddress);
     connect(m_page, &BrowserPage::newWindowRefused, this, &Form1::WebBrowser1_NewWindow2);
     // A page whose scripts hold it: the offer to stop it, gone once it responds again.
     connect(m_page, &BrowserPage::notResponding, m_stuckPageBar, &StuckPageBar::offer);
     connect(m_page, &BrowserPage::respondingAgain, m_stuckPageBar, &QWidget::hide);
     connect(m_stuckPageBar, &StuckPageBar::stopRequested, m_page, [this] { m_page->stopPage(); });
-    connect(m_page, &BrowserPage::pageStopped, m_status,
-            [this] { m_status->showText(u"已停止这个网页。可以按“后退”回到上一页，或者打开别的网页。"_s); });
+    connect(m_page, &BrowserPage::pageStopped, m_status, [this] { m_status->showText(pageStoppedText()); });
     // The product page of a trial page is downloaded as soon as the page has loaded.
     connect(m_page, &QWebEnginePage::loadStarted, m_pass.get(), &AnsweringPass::pageLeft);
     connect(m_page, &QWebEnginePage::loadFinished, m_pass.get(), [this](bool ok) {
@@ -423,12 +569,24 @@ void Form1::Form_Resize()
     WebBrowser1->setGeometry(Twips::toPixels(m_paneTwips.x()), Twips::toPixels(m_paneTwips.y()),
                              Twips::toPixels(m_paneTwips.width()), Twips::toPixels(m_paneTwips.height()));
     m_status->placeIn(WebBrowser1->geometry());
+    placeAddress();
     m_stuckPageBar->placeIn(WebBrowser1->geometry());
 }
 
-// Closing works while a page's dialog is up: the dialog goes with the window.
+void Form1::placeAddress()
+{
+    const QRect pane = WebBrowser1->geometry();
+    const QRect status = m_status->geometry();
+    const bool statusBelow =
+        m_status->isVisible() && status.left() == pane.left() && status.bottom() == pane.bottom();
+    m_address->placeIn(pane, statusBelow ? status : QRect());
+}
+
+// Closing works while a page's dialog is up: the dialog goes with the window. The window's size and
+// place are kept for the next start.
 void Form1::closeEvent(QCloseEvent *event)
 {
+    savePlace();
     m_page->closeDialogs();
     QWidget::closeEvent(event);
 }
@@ -460,6 +618,10 @@ void Form1::showEvent(QShowEvent *event)
     // Shown by us, with the style's sizes now final; a window restored by the user keeps its width.
     if (!event->spontaneous())
         layoutStrip();
+    if (!event->spontaneous() && !m_placed) {
+        m_placed = true;
+        placeOnScreen();
+    }
     Form_Resize();
     WebBrowser1->setFocus(Qt::OtherFocusReason);
 }

@@ -32,6 +32,7 @@ class ProductPages;
 class ProductSource;
 class RenderedPageLoader;
 class SharedCookieJar;
+class AddressBubble;
 class StatusBubble;
 class StuckPageBar;
 struct PassReport;
@@ -54,6 +55,8 @@ struct WindowOptions
     RenderLimits renderLimits;
     // How long a call into the page waits for its answer before the page counts as not responding.
     std::chrono::milliseconds pageAnswerTimeout{std::chrono::seconds(5)};
+    // Where the window keeps its size and place from one run to the next; empty: nowhere.
+    QString geometryFile;
 };
 
 // The folder of the pane's profile: the options' own, or the one in the user's data folder.
@@ -99,6 +102,10 @@ public:
     QWebEngineView *WebBrowser1 = nullptr;
     // What the last pass did, over the pane's lower left corner.
     StatusBubble *status() const { return m_status; }
+    // The target of the link under the pointer, and the page's address while Alt is held.
+    AddressBubble *address() const { return m_address; }
+    // The ring around the control of the strip that has the keyboard focus.
+    QWidget *focusRing() const { return m_focusRing; }
     // The offer to stop a page that does not respond, over the pane's top.
     StuckPageBar *stuckPageBar() const { return m_stuckPageBar; }
     IntervalTimer *Timer1 = nullptr;
@@ -115,7 +122,13 @@ private:
     void createControls();
     void nameControls();
     void layoutStrip();
+    QSize frameRoom() const;
+    int widestOnScreen() const;
+    void placeOnScreen();
+    bool restorePlace();
+    void savePlace() const;
     void setTabOrder();
+    void showFocus(QWidget *focus);
     void moveFocusBetweenParts(int step);
     void addShiftedAccessKey(QPushButton *button, Qt::Key key);
     void connectHandlers();
@@ -134,11 +147,14 @@ private:
     void passStarted();
     void passFinished();
     void showBusy(bool busy);
+    void placeAddress();
 
     bool m_busy = false;
     QTimer m_busyAfter;
     QTimer m_waitingAfter; // a product page that is there at once is not worth a word
     StatusBubble *m_status = nullptr;
+    AddressBubble *m_address = nullptr;
+    QWidget *m_focusRing = nullptr;
     StuckPageBar *m_stuckPageBar = nullptr;
     QShortcut *m_cancelKey = nullptr;
     BrowserPage *m_page = nullptr;
@@ -151,6 +167,8 @@ private:
     std::unique_ptr<AutoAnswer> m_autoAnswer;
     std::unique_ptr<CookieSync> m_cookieSync;
     QRectF m_paneTwips;
+    QString m_geometryFile;
+    bool m_placed = false; // sized and placed on its screen at the first show
 };
 
 } // namespace Quillory

@@ -8,6 +8,7 @@
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QNetworkProxyFactory>
+#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -67,12 +68,16 @@ int main(int argc, char *argv[])
 
     quietEngine();
     Quillory::allowEngineAsRoot();
+    // One language for the whole window: the engine takes its own (menus, error pages) from the
+    // default locale when it starts.
+    QLocale::setDefault(Quillory::windowLocale());
     QApplication app(argc, argv);
-    // The pane's own menu and dialogs speak the desktop's language.
-    Quillory::installQtTranslations(app, QLocale::system());
+    Quillory::installQtTranslations(app, Quillory::windowLocale());
 
     Quillory::WindowOptions options;
     options.renderProductPages = commandLine.renderProductPages;
+    options.geometryFile =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + u"/window.ini"_s;
     Quillory::SingleInstance instance(Quillory::paneProfileFolder(options));
     const Quillory::SingleInstance::Claim claim = instance.claim();
     switch (claim.role) {

@@ -1,6 +1,7 @@
 #include "stuckpagebar.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -9,8 +10,25 @@ using namespace Qt::StringLiterals;
 
 namespace Quillory {
 
+namespace {
+
+// The bar as a screen reader finds it: a notification, which screen readers speak when it comes up (an
+// alert event goes unsent over AT-SPI, and the bar never takes the focus from the page on its own).
+QAccessibleInterface *barAccessible(const QString &key, QObject *object)
+{
+    if (key == QLatin1StringView(StuckPageBar::staticMetaObject.className()) && object &&
+        object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::Notification);
+    return nullptr;
+}
+
+} // namespace
+
 StuckPageBar::StuckPageBar(QWidget *parent) : QFrame(parent)
 {
+    static const bool accessibleAsNotification = (QAccessible::installFactory(barAccessible), true);
+    Q_UNUSED(accessibleAsNotification);
+
     setObjectName(u"StuckPageBar"_s);
     setAutoFillBackground(true);
     setFrameShape(QFrame::StyledPanel);
@@ -49,10 +67,8 @@ void StuckPageBar::offer()
     if (isVisible())
         return;
     placeIn(m_area);
-    show();
+    show(); // comes up: screen readers speak it
     raise();
-    QAccessibleEvent alert(this, QAccessible::Alert);
-    QAccessible::updateAccessibility(&alert);
 }
 
 void StuckPageBar::placeIn(const QRect &area)

@@ -10,7 +10,7 @@ namespace Quillory {
 // The offer to stop a page that does not respond, across the top of the browser pane: a bar, never a
 // modal question, so that the window keeps working while the user decides. "Wait" puts the offer away
 // until the page leaves another call unanswered; it goes by itself once the page responds again.
-// Screen readers announce it when it comes.
+// Screen readers are told of it as of a notification, which they speak when it comes up.
 class StuckPageBar final : public QFrame
 {
     Q_OBJECT

@@ -8,6 +8,11 @@ using namespace Qt::StringLiterals;
 
 namespace Quillory {
 
+QLocale windowLocale()
+{
+    return QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
+}
+
 int installQtTranslations(QCoreApplication &app, const QLocale &locale)
 {
     const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);

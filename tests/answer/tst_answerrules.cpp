@@ -12,6 +12,7 @@
 #include "pagetext/pagedownloader.h"
 
 #include <QObject>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -82,6 +83,7 @@ private Q_SLOTS:
     void cutQuestion();
     void passStatus_data();
     void passStatus();
+    void statusWords();
 };
 
 void TestAnswerRules::lookUpAttribute_data()
@@ -477,81 +479,120 @@ PassReport answeredFrom(AnswerSource source, FieldWrite field = FieldWrite::Writ
 void TestAnswerRules::passStatus_data()
 {
     using Status = DownloadResult::Status;
+    using Cause = DownloadResult::Cause;
     QTest::addColumn<PassReport>("report");
     QTest::addColumn<QString>("status");
 
+    // What the field holds when no answer was found, and the steps the user can take.
+    const QString note = u"答案框里是提示语，不是答案，请勿提交。"_s;
+    const QString retryNetwork = u"请检查网络和代理设置，稍后按 Alt+Z 重试。"_s;
+    const QString retryLater = u"请稍后按 Alt+Z 重试。"_s;
+    const QString lookYourself =
+        u"可点“查看答案”看商品页，自己填写；商品页要登录的，请先在本窗口登录淘宝。"_s;
+    const QString typeYourself = u"请自己填写答案。"_s;
+    const auto failed = [](Status status, int httpStatus, Cause cause = Cause::None, bool refused = false) {
+        return downloaded(askedFor(LookupText::noTable), status, httpStatus, cause, refused);
+    };
+
     PassReport other;
     other.pageUrl = u"http://try.taobao.com/list.htm"_s;
-    QTest::newRow("not a trial item page") << other << u"这不是试用商品页，没有答题。"_s;
+    QTest::newRow("not a trial item page")
+        << other << u"这不是试用商品页，没有答题。请打开要申请的试用商品页，再按 Alt+Z。"_s;
     PassReport noQuestion = askedFor(TrialSite::reportAnswer);
     noQuestion.question = false;
-    QTest::newRow("no question") << noQuestion << u"本页没有属性问题，答案是“试用报告”。 已填入答案框。"_s;
+    QTest::newRow("no question") << noQuestion << u"已答题：本页没有属性问题，已填入“试用报告”。"_s;
+    noQuestion.field = FieldWrite::NoField;
+    QTest::newRow("no question, no field")
+        << noQuestion
+        << u"本页没有属性问题，答案是“试用报告”。本页没有答案框，答案只在窗口上方的文本框里。"_s;
     PassReport noLink = askedFor(LookupText::noTable);
     noLink.answerLink.clear();
     noLink.source = AnswerSource::NoTable;
-    QTest::newRow("no answer link") << noLink << u"本页没有“找答案”链接，无法查找 “品牌”。 已填入答案框。"_s;
+    QTest::newRow("no answer link") << noLink
+                                    << u"没有找到答案：本页没有“找答案”链接，查不到“品牌”。"_s + note +
+                                           typeYourself;
     QTest::newRow("answered from the list")
         << answeredFrom(AnswerSource::List)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 已填入答案框。"_s;
+        << u"已答题：“品牌”是“长春”（来自商品页的属性列表），已填入答案框。"_s;
     QTest::newRow("answered from the table")
         << answeredFrom(AnswerSource::Table)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的规格参数表）。 已填入答案框。"_s;
+        << u"已答题：“品牌”是“长春”（来自商品页的规格参数表），已填入答案框。"_s;
     QTest::newRow("name only, from the list")
         << answeredFrom(AnswerSource::ListNameOnly)
-        << u"已答题：“品牌” 在属性列表里没有结束标记，只填了名称 “长春”。 已填入答案框。"_s;
-    const QString notFound =
-        u"商品页上没有找到 “品牌”。如果商品页要登录才看得全，请先在下面的网页里登录。 已填入答案框。"_s;
-    QTest::newRow("not in the table") << answeredFrom(AnswerSource::TableMiss) << notFound;
-    QTest::newRow("no table") << answeredFrom(AnswerSource::NoTable) << notFound;
-    QTest::newRow("connection refused") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
-                                                      DownloadResult::Cause::ConnectionRefused)
-                                        << u"商品页下载失败：服务器拒绝了连接。 已填入答案框。"_s;
-    QTest::newRow("host not found") << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0,
-                                                  DownloadResult::Cause::HostNotFound)
-                                    << u"商品页下载失败：找不到这个服务器。 已填入答案框。"_s;
-    QTest::newRow("body cut short") << downloaded(askedFor(LookupText::noTable), Status::NetworkError)
-                                    << u"商品页下载失败：连接中途断开，页面没有下载完。 已填入答案框。"_s;
+        << u"已答题，请核对：商品页属性列表里的“品牌”没有写完整，只填入了“长春”。"_s;
+    QTest::newRow("name only, from the table, no field")
+        << answeredFrom(AnswerSource::TableNameOnly, FieldWrite::NoField)
+        << u"答案不完整：商品页规格参数表里的“品牌”没有写完整，只找到“长春”。本页没有答案框，答案只在窗口上方的文本框里。"_s;
+    // The fixed not-found text is in the field: the status says that it is no answer, and what to do.
+    const QString notFound = u"没有找到答案：商品页上没有“品牌”。"_s + note + lookYourself;
+    PassReport tableMiss = answeredFrom(AnswerSource::TableMiss);
+    tableMiss.answer = LookupText::tableMiss;
+    QTest::newRow("not in the table") << tableMiss << notFound;
+    PassReport noTable = answeredFrom(AnswerSource::NoTable);
+    noTable.answer = LookupText::noTable;
+    QTest::newRow("no table") << noTable << notFound;
+    noTable.download->rendered = true;
+    QTest::newRow("no table, as the browser shows the page") << noTable << notFound;
+    noTable.field = FieldWrite::KeptEdit;
+    QTest::newRow("no table, the user's typing kept")
+        << noTable
+        << u"没有找到答案：商品页上没有“品牌”。答案框里是你自己改过的内容，没有被覆盖。"_s + lookYourself;
+    QTest::newRow("connection refused")
+        << failed(Status::NetworkError, 0, Cause::ConnectionRefused)
+        << u"没有找到答案：商品页下载失败，服务器拒绝了连接。"_s + note + retryNetwork;
+    QTest::newRow("host not found") << failed(Status::NetworkError, 0, Cause::HostNotFound)
+                                    << u"没有找到答案：商品页下载失败，找不到这个服务器。"_s + note +
+                                           retryNetwork;
+    QTest::newRow("server hung up") << failed(Status::NetworkError, 0, Cause::RemoteClosed)
+                                    << u"没有找到答案：商品页下载失败，服务器中途断开了连接。"_s + note +
+                                           retryLater;
+    QTest::newRow("body cut short") << failed(Status::NetworkError, 200)
+                                    << u"没有找到答案：商品页没有下载完，连接中途断开了。"_s + note +
+                                           retryLater;
     QTest::newRow("link that is no address")
-        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0)
-        << u"商品页下载失败：“找答案”链接不是有效的网址。 已填入答案框。"_s;
-    PassReport otherError =
-        downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::Other);
+        << failed(Status::NetworkError, 0)
+        << u"没有找到答案：“找答案”链接不是有效的网址。"_s + note + typeYourself;
+    PassReport otherError = failed(Status::NetworkError, 0, Cause::Other);
     otherError.download->errorText = u"Protocol error"_s;
     QTest::newRow("other network error")
-        << otherError << u"商品页下载失败：网络出错：“Protocol error”。 已填入答案框。"_s;
+        << otherError
+        << u"没有找到答案：商品页下载失败，网络出错：“Protocol error”。"_s + note + retryNetwork;
     QTest::newRow("no answer within the limit")
-        << downloaded(askedFor(LookupText::noTable), Status::TimedOut)
-        << u"商品页下载失败：等了 60 秒，服务器没有回应。 已填入答案框。"_s;
-    QTest::newRow("too large") << downloaded(askedFor(LookupText::noTable), Status::TooLarge)
-                               << u"商品页下载失败：页面太大。 已填入答案框。"_s;
-    QTest::newRow("HTTP status") << downloaded(askedFor(LookupText::noTable), Status::Ok, 404)
-                                 << u"商品页打不开：服务器回答 HTTP 404。 已填入答案框。"_s;
+        << failed(Status::TimedOut, 0)
+        << u"没有找到答案：等了 60 秒，商品页的服务器没有回应。"_s + note + retryNetwork;
+    QTest::newRow("too large") << failed(Status::TooLarge, 200)
+                               << u"没有找到答案：商品页太大，没有下载。"_s + note + lookYourself;
+    QTest::newRow("HTTP 404") << failed(Status::Ok, 404)
+                              << u"没有找到答案：商品页不存在（HTTP 404）。"_s + note + typeYourself;
+    QTest::newRow("HTTP 403") << failed(Status::Ok, 403)
+                              << u"没有找到答案：服务器不让打开商品页（HTTP 403）。"_s + note +
+                                     u"请先在本窗口的网页里登录淘宝，再按 Alt+Z。"_s;
+    QTest::newRow("HTTP 503") << failed(Status::Ok, 503)
+                              << u"没有找到答案：商品页的服务器出错（HTTP 503）。"_s + note + retryLater;
+    QTest::newRow("HTTP 418") << failed(Status::Ok, 418)
+                              << u"没有找到答案：商品页打不开（HTTP 418）。"_s + note + lookYourself;
     QTest::newRow("link not a web link")
-        << downloaded(askedFor(LookupText::noTable), Status::UnsupportedScheme, 0)
-        << u"“找答案”链接不是网页链接（http 或 https），没有下载。 已填入答案框。"_s;
+        << failed(Status::UnsupportedScheme, 0)
+        << u"没有找到答案：“找答案”链接不是网页链接（http 或 https），没有下载。"_s + note + typeYourself;
     QTest::newRow("link into the private network")
-        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 0, DownloadResult::Cause::None,
-                      true)
-        << u"“找答案”链接指向本机或内部网络，不允许下载。 已填入答案框。"_s;
+        << failed(Status::NetworkError, 0, Cause::None, true)
+        << u"没有找到答案：“找答案”链接指向本机或内部网络，为安全起见没有下载。"_s + note + typeYourself;
     QTest::newRow("redirect refused")
-        << downloaded(askedFor(LookupText::noTable), Status::NetworkError, 302, DownloadResult::Cause::None,
-                      true)
-        << u"“找答案”链接转到了不允许的地址（本机或内部网络、非网页地址，或转了太多次），没有下载。 已填入答案框。"_s;
-    QTest::newRow("no answer field")
-        << answeredFrom(AnswerSource::List, FieldWrite::NoField)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但本页没有答案框，没有填写。"_s;
-    QTest::newRow("page left")
-        << answeredFrom(AnswerSource::List, FieldWrite::PageLeft)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页已经换了，没有填写。"_s;
-    QTest::newRow("no document")
-        << answeredFrom(AnswerSource::List, FieldWrite::NoDocument)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页里没有可填写的文档，没有填写。"_s;
-    QTest::newRow("page did not answer")
-        << answeredFrom(AnswerSource::List, FieldWrite::NoAnswer)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 但网页没有响应，没有填写。"_s;
+        << failed(Status::NetworkError, 302, Cause::None, true)
+        << u"没有找到答案：“找答案”链接转到了不允许的地址（本机或内部网络、非网页地址，或转了太多次），没有下载。"_s +
+               note + typeYourself;
+    const QString found = u"找到答案：“品牌”是“长春”（来自商品页的属性列表）。"_s;
+    QTest::newRow("no answer field") << answeredFrom(AnswerSource::List, FieldWrite::NoField)
+                                     << found + u"本页没有答案框，答案只在窗口上方的文本框里。"_s;
+    QTest::newRow("page left") << answeredFrom(AnswerSource::List, FieldWrite::PageLeft)
+                               << found + u"网页已经换了，没有填写；答案在窗口上方的文本框里。"_s;
+    QTest::newRow("no document") << answeredFrom(AnswerSource::List, FieldWrite::NoDocument)
+                                 << found + u"网页里没有可以填写的内容，答案在窗口上方的文本框里。"_s;
+    QTest::newRow("page did not answer") << answeredFrom(AnswerSource::List, FieldWrite::NoAnswer)
+                                         << found + u"网页没有响应，没有填写；答案在窗口上方的文本框里。"_s;
     QTest::newRow("user's edit kept")
         << answeredFrom(AnswerSource::List, FieldWrite::KeptEdit)
-        << u"已答题：“品牌” 是 “长春”（来自商品页的属性列表）。 答案框里是你自己改过的答案，自动答题没有覆盖它。"_s;
+        << found + u"答案框里是你自己改过的内容，自动答题没有覆盖它；按 Alt+Z 可换成找到的答案。"_s;
     PassReport cancelled = askedFor(QString());
     cancelled.field.reset();
     cancelled.cancelled = true;
@@ -562,23 +603,58 @@ void TestAnswerRules::passStatus_data()
     stuck.pageNotResponding = true;
     QTest::newRow("page not responding")
         << stuck << u"网页还没读完就被停止或离开了，没有答题。可以重新打开这一页再答题。"_s;
-    // A page's texts stay on one line and short, so that a page cannot fill the window with its own.
+    // A page's texts stay on one line and short, so that a page cannot fill the window with its own;
+    // a "%1" in them is the page's, not a place for another value.
     PassReport hostile = answeredFrom(AnswerSource::List);
-    hostile.attribute = u"品\n牌\u202e"_s;
+    hostile.attribute = u"品\n牌%3\u202e"_s;
     hostile.answer = QString(50, u'长');
     QTest::newRow("page texts on one line, cut short")
         << hostile
-        << u"已答题：“品 牌 ” 是 “"_s + QString(40, u'长') + u"…”（来自商品页的属性列表）。 已填入答案框。"_s;
+        << u"已答题：“品 牌%3 ”是“"_s + QString(40, u'长') + u"…”（来自商品页的属性列表），已填入答案框。"_s;
 }
 
-// What the window says of each outcome of a pass that the log line tells apart.
+// What the window says of each outcome of a pass that the log line tells apart, by the house rules of
+// the words: "已答题" only where the field was written, never a space after a full stop, and the field's
+// not-found text never left to pass for an answer.
 void TestAnswerRules::passStatus()
 {
     QFETCH(PassReport, report);
     QFETCH(QString, status);
 
-    QCOMPARE(passStatusText(report), status);
+    const QString text = passStatusText(report);
+    QCOMPARE(text, status);
     QVERIFY(!describePass(report).isEmpty()); // the log line stays
+    QCOMPARE(text.startsWith(u"已答题"_s), report.field == FieldWrite::Written &&
+                                               report.answer != LookupText::noTable &&
+                                               report.answer != LookupText::tableMiss);
+    QVERIFY2(!text.contains(u"。 "_s), qPrintable(text));
+    if (report.field == FieldWrite::Written &&
+        (report.answer == LookupText::noTable || report.answer == LookupText::tableMiss))
+        QVERIFY2(text.contains(u"不是答案"_s), qPrintable(text));
+}
+
+// The table of every phrase the window says, read as a whole.
+void TestAnswerRules::statusWords()
+{
+    QSet<QByteArray> keys;
+    for (const StatusWord &word : Quillory::statusWords()) {
+        const QByteArray key(word.key);
+        QVERIFY2(!keys.contains(key), word.key);
+        keys.insert(key);
+        QVERIFY2(!word.words.isEmpty(), word.key);
+        // Full-width punctuation in Chinese text, and no ASCII space after it.
+        for (const QString &wrong : QStringList{u"。 "_s, u"， "_s, u"： "_s, u","_s, u"("_s, u"!"_s})
+            QVERIFY2(!word.words.contains(wrong), word.key);
+        // Words no longer said: a page the user never saw, a box that is not above the page, a way to
+        // open pages the window does not have.
+        for (const QString &gone : QStringList{u"浏览器显示的商品页"_s, u"下面的网页"_s, u"打开别的网页"_s})
+            QVERIFY2(!word.words.contains(gone), word.key);
+    }
+    // The wait as a screen reader is told it holds no count that changes every second.
+    QVERIFY(!waitingAnnouncement().contains(u"%"_s) && !waitingAnnouncement().contains(u"秒"_s));
+    QVERIFY(!waitingAnnouncement(true).contains(u"秒"_s));
+    QCOMPARE(waitingStatusText(3), u"正在下载商品页，已等 3 秒…（按 Esc 或点 × 取消）"_s);
+    QCOMPARE(pageStoppedText(), u"已停止这个网页。可以按“后退”回到上一页。"_s);
 }
 
 namespace {

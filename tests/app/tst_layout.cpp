@@ -1,6 +1,9 @@
 #include "app/browserpage.h"
 #include "app/form1.h"
+#include "app/statusbubble.h"
+#include "app/stuckpagebar.h"
 #include "app/translations.h"
+#include "app/twips.h"
 #include "browsertest.h"
 
 #include <QAccessible>
@@ -10,8 +13,10 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyle>
+#include <QToolButton>
 #include <QWebEngineView>
 
 using namespace Qt::StringLiterals;
@@ -30,10 +35,11 @@ private Q_SLOTS:
 
     void captionsFit_data();
     void captionsFit();
+    void windowFitsTheScreen();
     void controlsHaveNames();
     void clickOnTheLabelTogglesTheBox();
     void paneMenuHoldsOnlyWhatWorks();
-    void paneMenuSpeaksTheDesktopsLanguage();
+    void paneMenuSpeaksTheWindowsLanguage();
 
 private:
     QList<QWidget *> strip() const
@@ -88,8 +94,17 @@ void LayoutTest::captionsFit()
         const QFontMetrics metrics = control->fontMetrics();
         // What the control shows: a button's caption with the style's margin, the rest as they ask.
         const auto *button = qobject_cast<QPushButton *>(control);
-        const int shown = button ? metrics.size(Qt::TextShowMnemonic, button->text()).width() + buttonMargin
-                                 : control->sizeHint().width();
+        int shown = button ? metrics.size(Qt::TextShowMnemonic, button->text()).width() + buttonMargin
+                           : control->sizeHint().width();
+        // The answer box scrolls its text: it gives width back, down to a few characters, only when the
+        // screen cannot hold the strip (the window then reaches the screen's edge, frame aside).
+        if (control == m_window->Text1 && control->width() < shown) {
+            QVERIFY2(control->width() >= metrics.averageCharWidth() * 8, name);
+            const int frame = m_window->frameGeometry().width() - m_window->width();
+            const int room = m_window->screen()->availableGeometry().width() - frame;
+            QVERIFY2(m_window->Command3->geometry().right() + Twips::toPixels(120) >= room - 16, name);
+            shown = control->width();
+        }
         QVERIFY2(control->width() >= shown, name);
         QVERIFY2(control->height() >= metrics.height(), name);
         QVERIFY2(control->x() >= right, name);
@@ -101,6 +116,22 @@ void LayoutTest::captionsFit()
     QVERIFY(m_window->Check1->x() >= m_window->Command1->geometry().right());
     QVERIFY(m_window->Check1->geometry().right() < m_window->Label1->x());
     QVERIFY(m_window->Check1->width() >= m_window->style()->pixelMetric(QStyle::PM_IndicatorWidth));
+}
+
+// At every scale the window opens within the screen's free area, with the whole strip (the by-line
+// button last) and the status over the pane inside it.
+void LayoutTest::windowFitsTheScreen()
+{
+    const QRect free = m_window->screen()->availableGeometry();
+    QUILLORY_TRY_VERIFY(m_window->frameGeometry().width() <= free.width() &&
+                        m_window->frameGeometry().height() <= free.height());
+    const QRect inside = m_window->rect();
+    QVERIFY(inside.contains(m_window->Command3->geometry()));
+    QVERIFY(m_window->Command3->x() > m_window->Text1->geometry().right());
+    m_window->status()->showText(
+        u"没有找到答案：商品页上没有“颜色”。答案框里是提示语，不是答案，请勿提交。"_s);
+    QVERIFY(inside.contains(m_window->status()->geometry()));
+    QVERIFY(inside.contains(m_window->status()->closeButton()->geometry()));
 }
 
 void LayoutTest::controlsHaveNames()
@@ -115,6 +146,10 @@ void LayoutTest::controlsHaveNames()
         {m_window->Command3, u"by:tovrin"_s},
         {m_window->WebBrowser1, u"网页"_s},
     };
+    // What comes up over the pane is a notification, which screen readers speak when it comes.
+    for (QWidget *notice :
+         {static_cast<QWidget *>(m_window->status()), static_cast<QWidget *>(m_window->stuckPageBar())})
+        QCOMPARE(QAccessible::queryAccessibleInterface(notice)->role(), QAccessible::Notification);
     for (const auto &[control, name] : names) {
         QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(control);
         QVERIFY2(accessible, qPrintable(control->objectName()));
@@ -169,11 +204,12 @@ void LayoutTest::paneMenuHoldsOnlyWhatWorks()
     menu->close();
 }
 
-// Qt's own translations for a Chinese desktop: the pane's menu entries read in Chinese.
-void LayoutTest::paneMenuSpeaksTheDesktopsLanguage()
+// The window speaks Chinese whatever the desktop's language (this test runs under the C locale): with
+// Qt's own translations for it, the pane's menu entries read in Chinese too.
+void LayoutTest::paneMenuSpeaksTheWindowsLanguage()
 {
-    QCOMPARE(installQtTranslations(*QCoreApplication::instance(), QLocale(QLocale::Chinese, QLocale::China)),
-             2);
+    QCOMPARE(windowLocale().name(), u"zh_CN"_s);
+    QCOMPARE(installQtTranslations(*QCoreApplication::instance(), windowLocale()), 2);
     m_window = std::make_unique<Form1>();
     QCOMPARE(m_window->page()->action(QWebEnginePage::Back)->text(), u"后退"_s);
     QCOMPARE(m_window->page()->action(QWebEnginePage::CopyLinkToClipboard)->text().contains(u"复制"_s), true);

@@ -190,7 +190,7 @@ void ProductPagesTest::scriptBuiltProductPage_data()
         R"(<html><body><div id="d"></div><script>const j = {"\u54c1\u724c": "\u957f\u6625"};
 document.getElementById('d').innerHTML = '<ul class="attributes' + '-list"><li>\u54c1\u724c:\u00a0' +
     j['\u54c1\u724c'] + '</li></ul>\u63cf\u8ff0\u52a0\u8f7d\u4e2d';</script></body></html>)");
-    QTest::newRow("built by script") << scripted << true << u"长春"_s << u"浏览器显示的商品页的属性列表"_s;
+    QTest::newRow("built by script") << scripted << true << u"长春"_s << u"商品页的属性列表"_s;
     // Set as text: the page shows it as it is, whatever the engine's markup would escape in it.
     const QString shown = QString::fromUtf8(
         R"(<html><body><div id="d"></div><script>const list = document.createElement('ul');
@@ -198,9 +198,9 @@ list.className = 'attributes' + '-list'; const item = document.createElement('li
 item.textContent = '品牌: H&M 100 ml <10cm &#20013;'; list.append(item);
 document.getElementById('d').append(list, '描述加载中');</script></body></html>)");
     QTest::newRow("built by script, a value the engine's markup would escape")
-        << shown << true << u"H&M 100\u00a0ml <10cm &#20013;"_s << u"浏览器显示的商品页的属性列表"_s;
+        << shown << true << u"H&M 100\u00a0ml <10cm &#20013;"_s << u"商品页的属性列表"_s;
     QTest::newRow("built by script, rendering switched off")
-        << scripted << false << LookupText::noTable << u"商品页上没有找到"_s;
+        << scripted << false << LookupText::noTable << u"商品页上没有“品牌”"_s;
 }
 
 // A product page that its scripts build: looked up as the browser shows it, and the window says so.

@@ -12,7 +12,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -104,13 +107,15 @@ private Q_SLOTS:
     void controls();
     void checkBoxCaptionIsCutOff();
     void storedSettings();
-    void tabOrderStartsInThePane();
+    void tabOrderFollowsTheStrip();
     void accessKeysClickTheirButtons_data();
     void accessKeysClickTheirButtons();
     void startUpHandsOutPromotionalLinkFirst();
     void layoutRule_data();
     void layoutRule();
     void paneFollowsOuterSize();
+    void sizeAndPlaceComeBack();
+    void placeOffEveryScreenIsNotUsed();
     void openwebOpensOnlyWebUrls_data();
     void openwebOpensOnlyWebUrls();
 
@@ -206,20 +211,39 @@ void WindowTest::storedSettings()
     QVERIFY(!profile->persistentStoragePath().isEmpty());
 }
 
-void WindowTest::tabOrderStartsInThePane()
+// Tab goes along the strip as it reads, left to right, then to the page and round again; the control
+// with the focus has a ring around it that shows at a glance.
+void WindowTest::tabOrderFollowsTheStrip()
 {
     m_window->show();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get(), eventCeilingMs));
     QUILLORY_TRY_VERIFY(
         m_window->WebBrowser1->hasFocus() ||
         (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+    QVERIFY(!m_window->focusRing()->isVisible());
 
-    const QList<QWidget *> expected{m_window->Command_dati, m_window->Text1,  m_window->Command1,
-                                    m_window->Command2,     m_window->Check1, m_window->Command3};
+    const QList<QWidget *> expected{m_window->Command_dati, m_window->Command2, m_window->Command1,
+                                    m_window->Check1,       m_window->Text1,    m_window->Command3};
     for (QWidget *next : expected) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QUILLORY_TRY_COMPARE(QApplication::focusWidget(), next);
+        QWidget *ring = m_window->focusRing();
+        QVERIFY(ring->isVisible());
+        QVERIFY(ring->geometry().contains(next->geometry().adjusted(-3, -3, 3, 3)));
+        // The ring is drawn thick in the highlight colour, just outside the control.
+        const QImage drawn = ring->grab().toImage();
+        const QColor highlight = ring->palette().color(QPalette::Highlight);
+        const int middle = drawn.height() / 2;
+        int thick = 0;
+        for (int x = 0; x < drawn.width() / 2 && drawn.pixelColor(x, middle) == highlight; ++x)
+            ++thick;
+        QVERIFY2(thick >= 2, qPrintable(next->objectName()));
     }
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QUILLORY_TRY_VERIFY(
+        m_window->WebBrowser1->hasFocus() ||
+        (m_window->WebBrowser1->focusProxy() && m_window->WebBrowser1->focusProxy()->hasFocus()));
+    QVERIFY(!m_window->focusRing()->isVisible());
 }
 
 void WindowTest::accessKeysClickTheirButtons_data()
@@ -324,6 +348,47 @@ void WindowTest::paneFollowsOuterSize()
     QUILLORY_TRY_COMPARE(m_window->WebBrowser1->width(), expectPane().width());
     QCOMPARE(m_window->WebBrowser1->height(), heightBefore);
     QCOMPARE(m_window->WebBrowser1->pos(), QPoint(0, 40));
+}
+
+// The user's size and place, kept when the window closes, come back at the next start.
+void WindowTest::sizeAndPlaceComeBack()
+{
+    QTemporaryDir config;
+    WindowOptions options;
+    options.geometryFile = config.filePath(u"window.ini"_s);
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    m_window->resize(1000, 660);
+    m_window->move(30, 40);
+    QUILLORY_TRY_VERIFY(m_window->size() == QSize(1000, 660) && m_window->pos() == QPoint(30, 40));
+    QVERIFY(m_window->close());
+    m_window.reset();
+
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    QUILLORY_TRY_COMPARE(m_window->size(), QSize(1000, 660));
+    QUILLORY_TRY_COMPARE(m_window->pos(), QPoint(30, 40));
+}
+
+// A kept place that no screen shows now (a screen since unplugged, a smaller one) is not used: the
+// window opens at its first size, on the screen.
+void WindowTest::placeOffEveryScreenIsNotUsed()
+{
+    QTemporaryDir config;
+    WindowOptions options;
+    options.geometryFile = config.filePath(u"window.ini"_s);
+    {
+        QSettings saved(options.geometryFile, QSettings::IniFormat);
+        saved.setValue(u"window/client"_s, QRect(5000, 4000, 1000, 660));
+        saved.setValue(u"window/frame"_s, QRect(4995, 3970, 1010, 695));
+    }
+    m_window = std::make_unique<Form1>(options);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), eventCeilingMs));
+    QCOMPARE(m_window->size(), QSize(932, 619));
+    QVERIFY(m_window->screen()->availableGeometry().intersects(m_window->frameGeometry()));
 }
 
 void WindowTest::openwebOpensOnlyWebUrls_data()

@@ -182,14 +182,18 @@ void DesktopTest::commandLine_data()
     const QString version = u"Quillory 2.3\n"_s;
     QTest::newRow("--version") << QStringList{u"--version"_s} << 0 << version << QString();
     QTest::newRow("-v") << QStringList{u"-v"_s} << 0 << version << QString();
-    QTest::newRow("--help") << QStringList{u"--help"_s} << 0 << u"Usage: quillory [options]"_s << QString();
-    QTest::newRow("-h") << QStringList{u"-h"_s} << 0 << u"-v, --version"_s << QString();
+    // In the window's language, Chinese, whatever the desktop's (this test runs under the C locale).
+    QTest::newRow("--help") << QStringList{u"--help"_s} << 0 << u"用法：quillory [选项]"_s << QString();
+    QTest::newRow("-h") << QStringList{u"-h"_s} << 0 << u"-v, --version          显示名称和版本后退出。"_s
+                        << QString();
     QTest::newRow("a toolkit option beside --version")
         << QStringList{u"-style"_s, u"Fusion"_s, u"--version"_s} << 0 << version << QString();
     QTest::newRow("unknown option") << QStringList{u"--no-such-option"_s} << 1 << QString()
-                                    << u"quillory: Unknown option 'no-such-option'."_s;
+                                    << u"quillory: 不认识的选项“no-such-option”。\n请用“quillory --help”"_s;
+    QTest::newRow("a value missing") << QStringList{u"-style"_s} << 1 << QString()
+                                     << u"quillory: 选项“-style”后面缺少值。"_s;
     QTest::newRow("stray argument") << QStringList{u"http://example.org/"_s} << 1 << QString()
-                                    << u"quillory: unexpected argument 'http://example.org/'"_s;
+                                    << u"quillory: 多余的参数“http://example.org/”。"_s;
 }
 
 // Asked for its help or version, or given what it does not know, the program answers and ends: no

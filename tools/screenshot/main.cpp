@@ -1,7 +1,9 @@
 // Makes the README's screenshot and the status pictures: the window on a trial item page after one
 // answering pass, in one of a few scenes. The trial and product pages are the fixture pages beside this
 // file, served on loopback and reached through the proxy settings, as in the browser tests.
-// Usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt]
+// Usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt|lower-left
+// [POINTS]] "lower-left": the page's answer field and button stand at the pane's lower left corner, under the
+// status, and the pointer comes over them (drawn as a red arrow: a grab leaves the pointer out).
 
 #include "answer/answeringpass.h"
 #include "app/browserpage.h"
@@ -11,11 +13,13 @@
 #include <QApplication>
 #include <QFile>
 #include <QNetworkProxyFactory>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+#include <QWebEngineView>
 
 #include <atomic>
 
@@ -45,6 +49,8 @@ QByteArray trialPage()
         page.replace(u"<em>品牌</em>"_s.toUtf8(), u"<em>产地</em>"_s.toUtf8());
     if (scene == u"stuck"_s) // a script that never returns, started just after the load
         page.replace("</body>", "<script>setTimeout(() => { for (;;) {} }, 300)</script></body>");
+    if (scene == u"lower-left"_s)
+        page.replace("</style>", "  .question form { position: fixed; left: 8px; bottom: 8px; }\n</style>");
     if (scene == u"refused"_s)
         page.replace("http://item.taobao.com/item.htm?id=5566778899",
                      QByteArray("http://127.0.0.1:" + QByteArray::number(refusingPort.load()) + "/item.htm"));
@@ -84,17 +90,18 @@ quint16 portThatRefuses()
 
 int main(int argc, char *argv[])
 {
-    if (argc < 2 || argc > 3)
-        qFatal("usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt]");
-    if (argc == 3)
+    if (argc < 2 || argc > 4)
+        qFatal("usage: quillory-screenshot OUTPUT.png [answered|refused|not-found|slow|rendered|stuck|12pt|"
+               "lower-left [POINTS]]");
+    if (argc >= 3)
         scene = QString::fromLocal8Bit(argv[2]);
     Quillory::allowEngineAsRoot();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QStandardPaths::setTestModeEnabled(true);
     QApplication app(argc, argv);
-    if (scene == u"12pt"_s) {
+    if (scene == u"12pt"_s || argc == 4) {
         QFont font = QApplication::font();
-        font.setPointSize(12);
+        font.setPointSize(argc == 4 ? QByteArray(argv[3]).toInt() : 12);
         QApplication::setFont(font);
     }
 
@@ -128,8 +135,38 @@ int main(int argc, char *argv[])
         qFatal("the pass did not end");
     }
     QTest::qWait(1000);
+    QPoint pointer; // in the window
+    if (scene == u"lower-left"_s) {
+        QVariant field;
+        bool read = false;
+        window.page()->runJavaScript(
+            u"(() => { const r = document.querySelector('input').getBoundingClientRect();"
+            u" return [r.left + 40, r.bottom - 4]; })()"_s,
+            [&](const QVariant &result) {
+                field = result;
+                read = true;
+            });
+        if (!QTest::qWaitFor([&] { return read; }, 30000))
+            qFatal("the page did not say where its field is");
+        const QVariantList at = field.toList();
+        pointer = window.WebBrowser1->mapTo(&window, QPoint(at.value(0).toInt(), at.value(1).toInt()));
+        QWidget *pageWidget = window.WebBrowser1->focusProxy();
+        QTest::mouseMove(pageWidget, pageWidget->mapFrom(&window, pointer));
+        QTest::qWait(500);
+    }
 
-    const QRect frame = window.frameGeometry();
-    const QPixmap shot = window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    // QUILLORY_SCREENSHOT_SCREEN=1: the whole screen, to show where the window stands on it.
+    const QRect frame = qEnvironmentVariableIntValue("QUILLORY_SCREENSHOT_SCREEN") == 1
+                            ? window.screen()->geometry()
+                            : window.frameGeometry();
+    QPixmap shot = window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    if (!pointer.isNull()) {
+        const QPoint tip = window.mapToGlobal(pointer) - frame.topLeft();
+        QPainter painter(&shot);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 1.5));
+        painter.setBrush(Qt::red);
+        painter.drawPolygon(QPolygon{tip, tip + QPoint(0, 18), tip + QPoint(5, 13), tip + QPoint(12, 13)});
+    }
     return shot.save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
 }
