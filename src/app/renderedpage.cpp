@@ -309,6 +309,7 @@ private:
     QString policy() const;
     void installGuard();
     void policyRefused(const QUrl &url);
+    void dueAgain();
     void hostLearned(const QString &host);
     void allHostsKnown();
     void openPage();
@@ -706,6 +707,17 @@ void RenderRun::installGuard()
     scripts.insert(guard);
 }
 
+// The page is to be loaded again, once every name being looked up is known. Not from inside the engine's
+// call; the others the page is refused by now come first.
+void RenderRun::dueAgain()
+{
+    m_relearnDue = true;
+    QTimer::singleShot(0, this, [this] {
+        if (!m_ended && m_learning.isEmpty())
+            allHostsKnown();
+    });
+}
+
 // The policy refused an address: one the rule admits once its host is known is admitted for the next
 // load, like a request the interceptor refused for want of knowing its host.
 void RenderRun::policyRefused(const QUrl &url)
@@ -713,17 +725,14 @@ void RenderRun::policyRefused(const QUrl &url)
     if (m_ended || m_priming || !isWebUrl(url))
         return;
     const QString host = networkHost(url);
-    if (!isPolicyHost(host) || m_policyHosts.contains(host))
+    if (!isPolicyHost(host))
         return;
+    if (m_policyHosts.contains(host))
+        return; // the document came with the host admitted: refused for a reason of the page's own
     switch (admission(url)) {
     case RequestAdmission::Allowed:
         m_ownHosts.insert(host);
-        m_relearnDue = true;
-        // Not from inside the engine's call; the others the page is refused by now come first.
-        QTimer::singleShot(0, this, [this] {
-            if (!m_ended && m_learning.isEmpty())
-                allHostsKnown();
-        });
+        dueAgain();
         return;
     case RequestAdmission::Unknown:
         requestBlocked(url, false, RequestAdmission::Unknown);

@@ -443,6 +443,19 @@ void RenderedPageTest::readsTheRenderedDocument_data()
     QTest::newRow("table that the page adds a second after its load")
         << latePageUrl << false << u"产地"_s << u"中国"_s << latePageUrl << 0;
 
+    // Its list comes from the new host's own script: the policy of the document the redirect makes
+    // admits that host, which was admitted only as the redirect came.
+    QString away = scriptBuiltList();
+    away.replace(u"const data = JSON.parse"_s, u"function build() { const data = JSON.parse"_s)
+        .replace(u"</script></body>"_s, u"}</script><script src=\"/build.js\"></script></body>"_s);
+    servePage(u"http://203.0.113.5/item.htm"_s, away);
+    servePage(u"http://203.0.113.5/build.js"_s,
+              HttpReply::html("build();", "utf-8").withHeader("Content-Type", "text/javascript"));
+    servePage(u"http://shop.test/away.htm"_s, HttpReply::redirect("http://203.0.113.5/item.htm"));
+    QTest::newRow("server redirect to another host whose list its own script builds")
+        << u"http://shop.test/away.htm"_s << false << u"品牌"_s << changchun
+        << u"http://203.0.113.5/item.htm"_s << 1;
+
     servePage(movedPageUrl, HttpReply::redirect(listPageUrl.toUtf8()));
     QTest::newRow("server redirect to another public page")
         << movedPageUrl << false << u"品牌"_s << changchun << listPageUrl << 1;

@@ -8,6 +8,7 @@
 #include "answer/answeringpass.h"
 #include "app/browserpage.h"
 #include "app/form1.h"
+#include "app/stuckpagebar.h"
 #include "httpfixture.h"
 
 #include <QApplication>
@@ -131,6 +132,10 @@ int main(int argc, char *argv[])
     window.Command_dati->click();
     if (scene == u"slow"_s) {
         QTest::qWait(2600); // the status counts the seconds
+    } else if (scene == u"stuck"_s) {
+        // The pass waits for the page as long as the user lets it; the window offers to stop the page.
+        if (!QTest::qWaitFor([&] { return window.stuckPageBar()->isVisible(); }, 30000))
+            qFatal("the window did not offer to stop the page");
     } else if (!QTest::qWaitFor([&] { return !window.answeringPass()->isRunning(); }, 30000)) {
         qFatal("the pass did not end");
     }
