@@ -297,6 +297,7 @@ private:
     bool navigationAllowed(const QUrl &url, QWebEnginePage::NavigationType type, bool isMainFrame) override;
     void consoleMessage(const QString &message) override;
     RequestAdmission admission(const QUrl &url) const override;
+    RequestAdmission hostAdmission(const QString &host) const;
     void requestBlocked(const QUrl &url, bool mainFrame, RequestAdmission why) override;
     void requestAllowed() override { becameActive(); }
     void becameActive()
@@ -478,10 +479,7 @@ void RenderRun::hostLearned(const QString &host)
         return;
     if (m_page) {
         // A request of the page's was refused for want of knowing this name.
-        QUrl probe;
-        probe.setScheme(u"http"_s);
-        probe.setHost(host);
-        if (admission(probe) == RequestAdmission::Allowed) {
+        if (hostAdmission(host) == RequestAdmission::Allowed) {
             m_ownHosts.insert(host);
             m_relearnDue = true;
         }
@@ -507,8 +505,7 @@ void RenderRun::allHostsKnown()
         openPage();
         return;
     }
-    if (m_mainFrameWaits &&
-        admission(QUrl(u"http://"_s + m_mainFrameHost + u'/')) == RequestAdmission::Refused) {
+    if (m_mainFrameWaits && hostAdmission(m_mainFrameHost) == RequestAdmission::Refused) {
         end(RenderedPage::Status::Refused, u"a request into this machine or a private network refused: "_s +
                                                m_mainFrameHost + u" leads there"_s);
         return;
@@ -527,6 +524,15 @@ void RenderRun::allHostsKnown()
     m_mainFrameWaits = false;
     m_followed = 0;
     loadLink();
+}
+
+// The rule's word on any request to `host`: it depends on the host alone.
+RequestAdmission RenderRun::hostAdmission(const QString &host) const
+{
+    QUrl url;
+    url.setScheme(u"http"_s);
+    url.setHost(host);
+    return admission(url);
 }
 
 RequestAdmission RenderRun::admission(const QUrl &url) const
@@ -689,10 +695,7 @@ void RenderRun::installGuard()
     for (const QString &host : m_loader.hostsOutside())
         hosts.insert(host);
     for (const QString &host : std::as_const(hosts)) {
-        QUrl url;
-        url.setScheme(u"http"_s);
-        url.setHost(host);
-        if (isPolicyHost(host) && admission(url) == RequestAdmission::Allowed)
+        if (isPolicyHost(host) && hostAdmission(host) == RequestAdmission::Allowed)
             m_policyHosts.insert(host);
     }
     QWebEngineScriptCollection &scripts = m_page->scripts();
